@@ -1,0 +1,35 @@
+# Compares the defined dynamic symbols of LIBRARY (demangled, parameter lists dropped) with the
+# names listed in EXPECTED: every listed name must be exported, and nothing else.
+execute_process(COMMAND ${NM} -D -C --defined-only ${LIBRARY}
+  OUTPUT_VARIABLE _out RESULT_VARIABLE _rc)
+if(NOT _rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" _lines "${_out}")
+set(_found "")
+foreach(_line IN LISTS _lines)
+  # "<address> <type> <name>"; absolute symbols (type A) are version nodes, not code.
+  if(_line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.*)$")
+    set(_type "${CMAKE_MATCH_1}")
+    set(_name "${CMAKE_MATCH_2}")
+    if(_type STREQUAL "A")
+      continue()
+    endif()
+    string(REGEX REPLACE "\\(.*$" "" _name "${_name}")
+    list(APPEND _found "${_name}")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES _found)
+list(SORT _found)
+
+file(STRINGS ${EXPECTED} _expected REGEX "^[^#]")
+list(SORT _expected)
+
+set(_extra ${_found})
+list(REMOVE_ITEM _extra ${_expected})
+set(_missing ${_expected})
+list(REMOVE_ITEM _missing ${_found})
+if(_extra OR _missing)
+  message(FATAL_ERROR "Exported symbols of ${LIBRARY} differ.\n  unexpected: ${_extra}\n  missing: ${_missing}")
+endif()
+message(STATUS "${LIBRARY}: exports exactly ${_expected}")

@@ -1,0 +1,34 @@
+# Installs the build tree into WORK_DIR/prefix, then builds and runs a small consumer twice:
+# through find_package(orv) and through pkg-config.
+file(REMOVE_RECURSE ${WORK_DIR})
+set(_prefix ${WORK_DIR}/prefix)
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE _rc OUTPUT_VARIABLE _out ERROR_VARIABLE _err)
+  if(NOT _rc EQUAL 0)
+    message(FATAL_ERROR "failed: ${ARGN}\n${_out}\n${_err}")
+  endif()
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${_prefix})
+
+# CMake package.
+run(${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${WORK_DIR}/cmake-build
+    -DCMAKE_PREFIX_PATH=${_prefix} -DCMAKE_CXX_COMPILER=${CXX})
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-build)
+run(${WORK_DIR}/cmake-build/orv_consumer)
+
+# pkg-config, with the installed tree found through PKG_CONFIG_PATH only.
+file(GLOB_RECURSE _pcs ${_prefix}/*/orv_ec.pc)
+list(GET _pcs 0 _pc)
+get_filename_component(_pcdir ${_pc} DIRECTORY)
+set(ENV{PKG_CONFIG_PATH} ${_pcdir})
+execute_process(COMMAND pkg-config --cflags --libs orv_ec orv_alloc moxlog
+  OUTPUT_VARIABLE _flags RESULT_VARIABLE _rc OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT _rc EQUAL 0)
+  message(FATAL_ERROR "pkg-config does not know the installed libraries")
+endif()
+separate_arguments(_flags UNIX_COMMAND "${_flags}")
+get_filename_component(_libdir ${_pcdir} DIRECTORY)
+run(${CXX} -std=c++17 ${CONSUMER_SOURCE}/consumer.cpp ${_flags} -Wl,-rpath,${_libdir}
+    -o ${WORK_DIR}/pkgconfig_consumer)
+run(${WORK_DIR}/pkgconfig_consumer)

@@ -1,0 +1,16 @@
+# Cross build for 64-bit Arm Linux with Debian's crossbuild-essential-arm64. Test programs run
+# under qemu-aarch64 (Debian's qemu-user) through CMAKE_CROSSCOMPILING_EMULATOR.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+set(CMAKE_NM aarch64-linux-gnu-nm)
+set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+find_program(ORV_QEMU_AARCH64 qemu-aarch64)
+if(ORV_QEMU_AARCH64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${ORV_QEMU_AARCH64};-L;/usr/aarch64-linux-gnu)
+endif()
