@@ -13,15 +13,15 @@ namespace moxlog {
 
 class MoxRingbuffer {
  public:
-  // A ring of `capacity` empty slots (capacity >= 1), or null when its storage cannot be had.
+  // A ring of `capacity` empty slots (0 is taken as 100), or null when its storage cannot be had.
   static std::unique_ptr<MoxRingbuffer> Create(uint32_t capacity);
 
   MoxRingbuffer(const MoxRingbuffer&) = delete;
   MoxRingbuffer& operator=(const MoxRingbuffer&) = delete;
   ~MoxRingbuffer();
 
-  // Discards every record and replaces the storage by `capacity` empty slots. When that storage
-  // cannot be had, reports "rebuild logring error, use default memlog size." and uses 100 slots.
+  // Discards every record and replaces the storage by `capacity` empty slots (0 is taken as 100).
+  // When that storage cannot be had, reports "rebuild logring error, use default memlog size." and uses 100 slots.
   void Resize(uint32_t capacity);
 
   // Copies the record into the slot at the tail, overwriting the oldest record when full.
@@ -34,8 +34,14 @@ class MoxRingbuffer {
   int Count() const;
 
  private:
-  explicit MoxRingbuffer(uint32_t capacity);
-  // Fields as documented in mem_ring.cpp.
+  MoxRingbuffer(std::unique_ptr<MoxlogEntry[]> slots, uint32_t slotCount);
+  // `slotCount` value-initialised records, or null when they cannot be allocated.
+  static std::unique_ptr<MoxlogEntry[]> AllocateSlots(uint32_t slotCount);
+  // Takes `slots` as the storage and empties the ring.
+  void Adopt(std::unique_ptr<MoxlogEntry[]> slots, uint32_t slotCount);
+
+  // Slots [first, last]; the `count` records held run from head (oldest) onwards, wrapping from
+  // last to first; tail is where the next record goes (equal to head when empty or full).
   std::unique_ptr<MoxlogEntry[]> storage;
   MoxlogEntry* first = nullptr;
   MoxlogEntry* last = nullptr;
