@@ -1,0 +1,167 @@
+// Shard selection: which shards a run of chunk positions, a byte range or a set of write extents
+// involves (ZoGetReconstructShards, ZoGetRelatedShards, ZoGetWriteToShards). All three only add to
+// the caller's container; on refused input they log one CRITICAL line and add nothing.
+#include <cstdint>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "chunk_math.h"
+#include "ec_log.h"
+#include "geometry.h"
+#include "orv_ec/orv_ec.h"
+#include "planning_limits.h"
+
+namespace orv_ec {
+namespace {
+
+// Data position of the i-th position of a run that may run past the last data position.
+inline uint64_t WrapToData(uint64_t i, uint64_t k) { return i < k ? i : i % k; }
+
+// Largest position end a run of positions may reach: anything above gives no run at all.
+constexpr uint32_t kMaxRunEnd = 2147483646u;
+
+}  // namespace
+}  // namespace orv_ec
+
+void ZoGetReconstructShards(uint32_t start, uint32_t count, uint64_t len, const ZoEcInfo& info,
+                            std::vector<int>& shards) {
+  using namespace orv_ec;
+  if (info.k == 0) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetReconstructShards error. k == 0.");
+    return;
+  }
+  if (len - 1 > kOffsetCap - 1) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetReconstructShards error. len out range.");
+    return;
+  }
+  if (info.cSize == 0) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetReconstructShards error. cSize == 0.");
+    return;
+  }
+  if (info.chunkMapping == nullptr) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetReconstructShards error. chunkMapping == nullptr.");
+    return;
+  }
+  // One pass per chunk-sized row of len, the last partial row included.
+  const uint64_t passes = (len - 1) / info.cSize + 1;
+  const uint32_t end = start + count;  // may wrap: such a run is empty below
+  const uint64_t run = (end <= kMaxRunEnd && start < end) ? uint64_t{end} - start : 0;
+  if (run > kMaxPlannedPieces / passes) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetReconstructShards error. shard count out range.");
+    return;
+  }
+  ZO_LOG(MOXLOG_DEBUG, ecInterfaceTag, "ZoGetReconstructShards start=%u count=%u len=%ld", start, count,
+         static_cast<long>(len));
+  if (run == 0) {
+    return;  // every pass would add nothing
+  }
+  for (uint64_t pass = 0; pass < passes; ++pass) {
+    for (uint32_t i = start; i < end; ++i) {
+      const int shard = ShardOfPosition(info, WrapToData(i, info.k));
+      shards.push_back(shard);
+      ZO_LOG(MOXLOG_DEBUG, ecInterfaceTag, "ZoGetReconstructShards shardID=%d", shard);
+    }
+  }
+}
+
+void ZoGetRelatedShards(const std::pair<uint64_t, uint64_t>& range, const ZoEcInfo& info,
+                        std::set<int>& shards) {
+  using namespace orv_ec;
+  ZO_LOG(MOXLOG_DEBUG, ecInterfaceTag, "Func ZoGetRelatedShards off=%ld len=%ld", static_cast<long>(range.first),
+         static_cast<long>(range.second));
+  if (info.k == 0 || info.cSize == 0 || info.sWidth == 0) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoGetRelatedShards error div/mod zero");
+    return;
+  }
+  if (info.chunkMapping == nullptr) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoGetRelatedShards error chunkMapping is null");
+    return;
+  }
+  const uint64_t r = range.first % info.cSize;
+  if (SumOverflows(range.second, r)) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoGetRelatedShards add two large number");
+    return;
+  }
+  // Length of the range widened to whole chunks, counted from the start of its first chunk.
+  const uint64_t span = NextChunkEnd(range.second + r, info.cSize);
+  uint64_t first = 0;
+  uint64_t n = 0;
+  if (span < info.sWidth) {
+    n = span / info.cSize;
+    first = ((range.first - r) % info.sWidth) / info.cSize;
+    // Positions are counted in 32 bits; a run that does not fit there has no meaning.
+    if (n > UINT32_MAX || first > UINT32_MAX - n) {
+      ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoGetRelatedShards add two large number");
+      return;
+    }
+  } else {
+    // At least a stripe: every data position. A k beyond 32 bits cannot be counted.
+    if (info.k > UINT32_MAX) {
+      ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoGetRelatedShards error position count out range");
+      return;
+    }
+    n = info.k;
+  }
+  const uint64_t last = first + n;  // fits in 32 bits after the checks above
+  if (last > static_cast<uint64_t>(INT32_MAX) || last <= first) {
+    return;
+  }
+  if (n > kMaxStripePositions) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoGetRelatedShards error position count out range");
+    return;
+  }
+  for (uint64_t i = first; i < last; ++i) {
+    const int shard = ShardOfPosition(info, WrapToData(i, info.k));
+    shards.insert(shard);
+    ZO_LOG(MOXLOG_DEBUG, ecInterfaceTag, "Func ZoGetRelatedShards out=%d", shard);
+  }
+}
+
+void ZoGetWriteToShards(const std::map<uint64_t, uint64_t>& writeMap, const ZoEcInfo& info,
+                        std::set<int>& shards) {
+  using namespace orv_ec;
+  if (info.sWidth == 0) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetWriteToShards error. sWidth == 0.");
+    return;
+  }
+  if (info.cSize == 0) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetWriteToShards error. cSize == 0.");
+    return;
+  }
+  if (info.k == 0) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetWriteToShards error. k == 0.");
+    return;
+  }
+  if (info.k > kMaxStripePositions || info.chunkCount > kMaxStripePositions) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetWriteToShards error. chunkCount out range.");
+    return;
+  }
+  if (info.chunkMapping == nullptr) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetWriteToShards error. chunkMapping == nullptr.");
+    return;
+  }
+  for (const auto& extent : writeMap) {
+    const uint64_t n = extent.second / info.cSize;  // whole chunks only
+    uint64_t p = (extent.first % info.sWidth) / info.cSize;
+    // Positions cycle through 0..k-1, so k steps already reach every shard the extent touches.
+    uint64_t steps = n < info.k ? n : info.k;
+    for (; steps > 0; --steps) {
+      if (p >= info.k) {
+        p = 0;
+      }
+      shards.insert(ShardOfPosition(info, p));
+      ++p;
+    }
+    ZO_LOG(MOXLOG_DEBUG, ecInterfaceTag, "Func ZoGetWriteToShards twc<%ld,%ld>", static_cast<long>(extent.first),
+           static_cast<long>(extent.second));
+  }
+  if (shards.empty() || info.k >= info.chunkCount) {
+    return;
+  }
+  // Coding positions go in under their own numbers, not through chunkMapping.
+  for (uint64_t i = info.k; i < info.chunkCount; ++i) {
+    shards.insert(static_cast<int>(i));
+    ZO_LOG(MOXLOG_DEBUG, ecInterfaceTag, "Func ZoGetWriteToShards wtr=%ld", static_cast<long>(i));
+  }
+}
