@@ -1,0 +1,27 @@
+// Byte-wise XOR of equally long memory regions: the 128-bit SIMD kernel behind ZoRegionNeonXor and
+// the plain scalar reference it is checked against.
+#ifndef ORV_EC_REGION_XOR_H_
+#define ORV_EC_REGION_XOR_H_
+
+#include <cstddef>
+
+namespace orv_ec {
+
+// Largest number of sources one ZoRegionNeonXor call takes.
+constexpr int kMaxXorSources = 256;
+
+// dest[i] = sources[0][i] ^ ... ^ sources[count - 1][i] for every i < size.
+// Requires count >= 1 and `size` readable bytes behind every source and writable bytes behind
+// dest; no alignment is needed. Works in 64-byte blocks held in four 128-bit registers with the
+// sources in the inner loop, then 16-byte steps and single bytes for the rest. Every source byte
+// of a step is read before the destination of that step is written, so dest may be one of the
+// sources; other overlaps are not supported.
+void XorRegions(const char* const* sources, size_t count, char* dest, size_t size);
+
+// The same result, one byte at a time, with no vector code: the reference for tests and
+// benchmarks. Same requirements as XorRegions.
+void RegionXorReference(const char* const* sources, size_t count, char* dest, size_t size);
+
+}  // namespace orv_ec
+
+#endif  // ORV_EC_REGION_XOR_H_
