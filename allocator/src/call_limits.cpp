@@ -1,0 +1,80 @@
+// Checks of requests, geometry and vector sizes that every search entry point makes first.
+#include "call_limits.h"
+
+#include "bit_words.h"
+
+namespace orv_alloc {
+namespace {
+
+// No vector this long can exist; capping every level here keeps 64 x (words + W) and similar
+// position arithmetic far from overflow.
+constexpr uint64_t kMaxLevelWords = uint64_t{1} << 56;
+
+// Number of groups of `perGroup` words that hold at least one of `words` words; perGroup != 0.
+uint64_t GroupsWithWords(uint64_t words, uint64_t perGroup) {
+  return words / perGroup + (words % perGroup != 0 ? 1u : 0u);
+}
+
+// Every field of `fieldBits` bits from field `firstField` on is zero in `words`.
+bool FieldsZeroFrom(const std::vector<uint64_t>& words, uint64_t firstField, unsigned fieldBits) {
+  const uint64_t fieldsPerWord = 64u / fieldBits;
+  uint64_t index = firstField / fieldsPerWord;
+  if (index >= words.size()) {
+    return true;
+  }
+  const unsigned firstBit = static_cast<unsigned>((firstField % fieldsPerWord) * fieldBits);
+  if (BitsFrom(words[index], firstBit) != 0) {
+    return false;
+  }
+  for (++index; index < words.size(); ++index) {
+    if (words[index] != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool RequestIsServable(const OrvAllocator& alloc, const OrvAllocInfoS& req) {
+  const uint64_t unit = req.allocUnit;
+  return unit == alloc.allocUnit && unit != 0 && unit <= UINT32_MAX / 64u && req.allocLen >= unit &&
+         req.allocLen % unit == 0;
+}
+
+bool GeometryIsSound(const OrvAllocator& alloc) {
+  const uint64_t w = alloc.wordsPerEntry;
+  return w != 0 && alloc.l1SlotsPerL2Bit == 32u * w && alloc.l0BitsPerL1Slot == 64u * w;
+}
+
+bool LevelZeroIsAddressable(const std::vector<uint64_t>& l0, uint64_t unit) {
+  return unit != 0 && l0.size() <= kMaxLevelWords && l0.size() <= (UINT64_MAX / 64u) / unit;
+}
+
+bool SlotsLieInLevelZero(const OrvAllocator& alloc, const std::vector<uint64_t>& l0,
+                         const std::vector<uint64_t>& l1) {
+  return FieldsZeroFrom(l1, GroupsWithWords(l0.size(), alloc.wordsPerEntry), 2u);
+}
+
+bool EntriesLieInLevelOne(const OrvAllocator& alloc, const std::vector<uint64_t>& l1,
+                          const std::vector<uint64_t>& l2) {
+  return FieldsZeroFrom(l2, GroupsWithWords(l1.size(), alloc.wordsPerEntry), 1u);
+}
+
+bool LevelZeroSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0) {
+  return RequestIsServable(alloc, req) && GeometryIsSound(alloc) && LevelZeroIsAddressable(l0, req.allocUnit);
+}
+
+bool LevelOneSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0,
+                             const std::vector<uint64_t>& l1) {
+  return LevelZeroSearchIsAllowed(alloc, req, l0) && l1.size() <= kMaxLevelWords &&
+         SlotsLieInLevelZero(alloc, l0, l1);
+}
+
+bool LevelTwoSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0,
+                             const std::vector<uint64_t>& l1, const std::vector<uint64_t>& l2) {
+  return !l2.empty() && l2.size() <= kMaxLevelWords && alloc.pos.l2Pos / 64u < l2.size() &&
+         LevelOneSearchIsAllowed(alloc, req, l0, l1) && EntriesLieInLevelOne(alloc, l1, l2);
+}
+
+}  // namespace orv_alloc

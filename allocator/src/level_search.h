@@ -1,0 +1,37 @@
+// The three-level descent behind OrvAllocL2, OrvAllocL1 and OrvAllocL0, without the entry checks:
+// callers have already made sure that the request is servable and the geometry and vector sizes
+// are sound (call_limits.h).
+//
+// Cursor rule for kept positions. A level resumes at its kept child position (l1Pos inside the
+// entry, l0Pos inside the slot) only when that position lies inside the parent's range. A kept
+// position at or past the parent's end means the previous call stopped at the parent's last unit
+// (or slot): the parent is finished for this pass and the search goes on at the next one, so the
+// next fit continues after the last unit taken. A kept position below the parent's start (only a
+// cursor made up by the caller can hold one) restarts the parent from its start. Either way only
+// the slot and entry that were actually searched are recomputed, so every level-1 state, level-2
+// bit and both counters match level 0 after each call.
+#ifndef ORV_ALLOC_LEVEL_SEARCH_H_
+#define ORV_ALLOC_LEVEL_SEARCH_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "orv_alloc/orv_alloc.h"
+
+namespace orv_alloc {
+
+// Two passes over level 2 from the cursor, wrapping to word 0; returns the bytes allocated.
+uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
+                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out);
+
+// The slots of the level-2 entry that holds l1Pos, from l1Pos on; nothing when l1Pos is unset.
+void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
+                    std::vector<uint64_t>& l1, uint64_t& allocated, std::vector<OrvExtentS>& out);
+
+// The units of the level-1 slot that holds l0Pos, from l0Pos on; nothing when l0Pos is unset.
+void SearchLevelZero(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0, uint64_t& allocated,
+                     std::vector<OrvExtentS>& out);
+
+}  // namespace orv_alloc
+
+#endif  // ORV_ALLOC_LEVEL_SEARCH_H_

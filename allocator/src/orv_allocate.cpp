@@ -1,0 +1,44 @@
+// The exported search entry points of OrvAllocator. Each checks the call against the allocator's
+// limits first and refuses it (result 0, nothing changed) when it breaks one; OrvAllocL2 also
+// refuses on an unsupported processor. The work itself is the descent in level_search.cpp.
+#include "call_limits.h"
+#include "level_search.h"
+#include "orv_alloc/orv_alloc.h"
+#include "orv_platform/processor_id.h"
+
+uint64_t OrvAllocator::OrvAllocate(OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                   std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  if (!orv_alloc::RequestIsServable(*this, req)) {
+    return 0;
+  }
+  OrvAllocInfoS request = req;
+  return OrvAllocL2(request, l0, l1, l2, out);
+}
+
+uint64_t OrvAllocator::OrvAllocL2(OrvAllocInfoS& req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                  std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  // The verdict is computed once per process; here it costs a load.
+  if (!orv::platform::ProcessorCheck().accepted) {
+    return 0;
+  }
+  if (!orv_alloc::LevelTwoSearchIsAllowed(*this, req, l0, l1, l2)) {
+    return 0;
+  }
+  return orv_alloc::SearchLevelTwo(*this, req, l0, l1, l2, out);
+}
+
+void OrvAllocator::OrvAllocL1(OrvAllocInfoS& req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                              uint64_t& allocated, std::vector<OrvExtentS>& out) {
+  if (!orv_alloc::LevelOneSearchIsAllowed(*this, req, l0, l1)) {
+    return;
+  }
+  orv_alloc::SearchLevelOne(*this, req, l0, l1, allocated, out);
+}
+
+void OrvAllocator::OrvAllocL0(OrvAllocInfoS& req, std::vector<uint64_t>& l0, uint64_t& allocated,
+                              std::vector<OrvExtentS>& out) {
+  if (!orv_alloc::LevelZeroSearchIsAllowed(*this, req, l0)) {
+    return;
+  }
+  orv_alloc::SearchLevelZero(*this, req, l0, allocated, out);
+}
