@@ -1,0 +1,400 @@
+// The module logger: initialisation, the caller's write path, the flush thread, chunked writes,
+// reopen by name, the size limit and the memory dump.
+#include "module_logger.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <new>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "canonical_path.h"
+#include "log_line.h"
+#include "log_param.h"
+#include "log_path.h"
+#include "orv_platform/bounded_text.h"
+
+namespace moxlog {
+
+namespace {
+
+// Largest chunk LogWriteFile writes.
+constexpr int MAX_CHUNK = static_cast<int>(FLUSH_BUF_SIZE) - 1;
+
+// Blanks in front of each field of the parameter record.
+#define MOXLOG_PARAM_INDENT "                           "
+
+}  // namespace
+
+void* ThreadFunc(void* arg) {
+  static_cast<MoxlogBl*>(arg)->ThreadFuncBody();
+  return nullptr;
+}
+
+MoxlogBl::MoxlogBl()
+    : usrModuleName(DEFAULT_MODULE_NAME),
+      fullPath(DEFAULT_FULL_PATH),
+      fullFileName(DEFAULT_FULL_FILE_NAME),
+      fileLogLevel(MOXLOG_CRITICAL),
+      memLogLevel(MOXLOG_ERROR),
+      memLogSize(MEM_LOG_SIZE_DEFAULT) {}
+
+MoxlogBl::~MoxlogBl() { StopRecordLog(); }
+
+int MoxlogBl::Init(MoxlogParam param) {
+  if (initialized) {
+    return 0;
+  }
+  if (!flushBuf) {
+    flushBuf.reset(new (std::nothrow) char[FLUSH_BUF_SIZE + 1]);
+    if (!flushBuf || memset_s(flushBuf.get(), FLUSH_BUF_SIZE + 1, 0, FLUSH_BUF_SIZE + 1) != EOK) {
+      PrintError("Init memset_s");
+      flushBuf.reset();
+      return -99;
+    }
+  }
+  std::string canonicalFile;
+  std::string validatedDir;
+  if (FilePathIsFault(param, canonicalFile, validatedDir)) {
+    PrintError("Log file full name is fault. [%s]", param.fullFileName.c_str());
+    return 3;
+  }
+  std::lock_guard<std::mutex> fileLock(fileMutex);
+  realFileName = canonicalFile;
+  realDir = validatedDir;
+  param.fullFileName = realFileName;
+  usrModuleName = param.usrModuleName;
+  fullPath = param.fullPath;
+  fullFileName = param.fullFileName;
+  fileLogLevel = param.fileLogLevel;
+  memLogLevel = param.memLogLevel;
+  memLogSize = param.memLogSize;
+  if (CreateThread() != 0) {
+    return -99;
+  }
+  initialized = true;
+  return 0;
+}
+
+int MoxlogBl::CreateThread() {
+  if (threadRunning) {
+    return 0;
+  }
+  const uint32_t capacity = memLogSize == 0 ? MEM_LOG_SIZE_DEFAULT : memLogSize;
+  if (!memLogRing) {
+    memLogRing = MoxRingbuffer::Create(capacity);
+    if (!memLogRing) {
+      return -99;
+    }
+  } else if (memLogRing->Capacity() != capacity) {
+    memLogRing->Resize(capacity);
+  }
+  try {
+    std::lock_guard<std::mutex> lock(vecMutex);
+    stopFlag = false;
+    const int r = pthread_create(&threadId, nullptr, ThreadFunc, this);
+    if (r != 0) {
+      std::fprintf(stderr, "Creating thread is failed ret= %d\n", r);
+      std::fflush(stderr);
+      stopFlag = true;
+      return 1;
+    }
+    threadRunning = true;
+    return 0;
+  } catch (const std::system_error& e) {
+    std::fprintf(stderr, "Creating thread is failed, code: %s:%d message:%s\n", e.code().category().name(),
+                 e.code().value(), e.code().message().c_str());
+    std::fflush(stderr);
+    stopFlag = true;
+    return 1;
+  }
+}
+
+int MoxlogBl::WriteLog(int level, const std::string& logType, const std::string& logMsg) {
+  return WriteLogText(level, logType, logMsg.data(), logMsg.size());
+}
+
+int MoxlogBl::WriteLogText(int level, const std::string& logType, const char* msg, size_t len) {
+  if (!initialized) {
+    return -1;
+  }
+  if (!Passes(level)) {
+    return 0;  // would reach neither the file nor the ring
+  }
+  PendingRecord record;
+  record.time = ReadLogClock();
+  record.level = level;
+  record.typeLen = logType.size();
+  record.text.reserve(logType.size() + len);
+  record.text.append(logType).append(msg, len);
+
+  bool queueFull = false;
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> lock(vecMutex);
+    if (vecNewLog.size() >= VEC_NEW_MAX) {
+      queueFull = true;
+    } else if (!fileBlocked) {
+      vecNewLog.push_back(std::move(record));
+    }
+    // Also a dropped record wakes a waiting thread: its next pass checks the file size again.
+    if (flusherWaiting) {
+      flusherWaiting = false;
+      wake = true;
+    }
+  }
+  if (wake) {
+    newLogCond.notify_all();
+  }
+  if (queueFull) {
+    PrintError("More than VEC_NEW_MAX.");
+  }
+  return 0;
+}
+
+void MoxlogBl::RecordParam() {
+  char text[LOG_MSG_LIMIT];
+  const int n = sprintf_s(text, sizeof text,
+                          "Print current param:"
+                          "\n" MOXLOG_PARAM_INDENT "usrModuleName:%s"
+                          "\n" MOXLOG_PARAM_INDENT "fullPath:%s"
+                          "\n" MOXLOG_PARAM_INDENT "fullFileName:%s"
+                          "\n" MOXLOG_PARAM_INDENT "fileLogLevel:%d"
+                          "\n" MOXLOG_PARAM_INDENT "memLogLevel:%d"
+                          "\n" MOXLOG_PARAM_INDENT "memLogSize:%u",
+                          usrModuleName.c_str(), fullPath.c_str(), fullFileName.c_str(), fileLogLevel, memLogLevel,
+                          memLogSize);
+  if (n < 0) {
+    return;  // longer than 511 characters: nothing is logged
+  }
+  static const std::string noType;
+  WriteLogText(MOXLOG_CRITICAL, noType, text, static_cast<size_t>(n));
+}
+
+void MoxlogBl::GetCurParam(MoxlogParam& out) {
+  std::lock_guard<std::mutex> lock(fileMutex);
+  out.usrModuleName = usrModuleName;
+  out.fullPath = fullPath;
+  out.fullFileName = fullFileName;
+  out.fileLogLevel = fileLogLevel;
+  out.memLogLevel = memLogLevel;
+  out.memLogSize = memLogSize;
+}
+
+void MoxlogBl::ThreadFuncBody() {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(vecMutex);
+      if (stopFlag) {
+        break;
+      }
+    }
+    const bool blocked = ExamineLogFile();
+    {
+      std::unique_lock<std::mutex> lock(vecMutex);
+      fileBlocked = blocked;
+      if (stopFlag) {
+        break;
+      }
+      if (vecNewLog.empty()) {
+        flusherWaiting = true;
+        newLogCond.wait(lock);
+        flusherWaiting = false;
+        continue;  // every wake-up, spurious or not, starts a new pass
+      }
+    }
+    FlushToFile();
+  }
+  FlushToFile();  // the final batch
+}
+
+bool MoxlogBl::ExamineLogFile() {
+  std::lock_guard<std::mutex> lock(fileMutex);
+  ReOpenLogFile();
+  struct stat info {};
+  const int rc = fdLogFile >= 0 ? fstat(fdLogFile, &info) : stat(fullFileName.c_str(), &info);
+  if (rc != 0) {
+    PrintError("Get log_file stat failed.[%d]", errno);
+    return true;
+  }
+  if (info.st_size > MAX_LOG_FILE_SIZE) {
+    PrintError("Log file[%s] is too large (%ld > %ld) to write file.", fullFileName.c_str(),
+               static_cast<long>(info.st_size), MAX_LOG_FILE_SIZE);
+    return true;
+  }
+  return false;
+}
+
+void MoxlogBl::FlushToFile() {
+  std::lock_guard<std::mutex> fileLock(fileMutex);
+  {
+    std::lock_guard<std::mutex> lock(vecMutex);
+    if (!vecFlushLog.empty()) {
+      PrintError("ERROR: vecFlushLog is not empty.Maybe lost some logs.");
+    }
+    vecNewLog.swap(vecFlushLog);
+  }
+  try {
+    DoFlush(vecFlushLog);
+  } catch (const std::bad_alloc&) {
+    // A ring copy could not get memory: the rest of this batch is lost, the thread goes on.
+  }
+  vecFlushLog.clear();
+}
+
+void MoxlogBl::DoFlush(const std::vector<PendingRecord>& records) {
+  if (records.empty()) {
+    return;
+  }
+  openTried = false;
+  LineChunker chunker(flushBuf.get(), &MoxlogBl::WriteChunk, this);
+  char timeText[TIME_STAMP_MAX];
+  for (const PendingRecord& record : records) {
+    const bool toFile = record.level <= fileLogLevel;
+    const bool toRing = record.level <= memLogLevel && memLogRing;
+    if (!toFile && !toRing) {
+      continue;
+    }
+    const std::string_view logTime(timeText, timeStamps.Format(record.time.sec, record.time.usec, timeText));
+    const std::string_view logType(record.text.data(), record.typeLen);
+    const std::string_view logMsg(record.text.data() + record.typeLen, record.text.size() - record.typeLen);
+    if (toRing) {
+      ringScratch.logLevel = record.level;
+      ringScratch.logType.assign(logType.data(), logType.size());
+      ringScratch.logMsg.assign(logMsg.data(), logMsg.size());
+      ringScratch.logTime.assign(logTime.data(), logTime.size());
+      memLogRing->Push(ringScratch);
+    }
+    if (toFile) {
+      chunker.Commit(FormatLogLine(chunker.Slot(), false, logTime, logType, record.level, logMsg));
+    }
+  }
+  chunker.Finish();
+}
+
+void MoxlogBl::DoFlushMem(const std::vector<MoxlogEntry>& records) {
+  openTried = false;
+  LineChunker chunker(flushBuf.get(), &MoxlogBl::WriteChunk, this);
+  for (const MoxlogEntry& record : records) {
+    if (record.logLevel > fileLogLevel && record.logLevel > memLogLevel) {
+      continue;
+    }
+    chunker.Commit(
+        FormatLogLine(chunker.Slot(), true, record.logTime, record.logType, record.logLevel, record.logMsg));
+  }
+  chunker.Finish();
+}
+
+void MoxlogBl::WriteChunk(void* self, const char* data, size_t len) {
+  MoxlogBl* logger = static_cast<MoxlogBl*>(self);
+  // A stop or a dump may come before the flush thread's first pass has opened the file.
+  if (logger->fdLogFile < 0 && !logger->openTried) {
+    logger->openTried = true;
+    logger->ReOpenLogFile();
+  }
+  logger->LogWriteFile(data, static_cast<int>(len));
+}
+
+int MoxlogBl::LogWriteFile(const char* text, int len) {
+  if (fdLogFile < 0) {
+    PrintError("LogWriteFile fdLogFile < 0");
+    return 8;
+  }
+  if (len <= 0) {
+    PrintError("LogWriteFile logLen <= 0");
+    return 0;
+  }
+  if (len > MAX_CHUNK) {
+    return 0;
+  }
+  size_t done = 0;
+  const size_t total = static_cast<size_t>(len);
+  while (done < total) {
+    const ssize_t n = write(fdLogFile, text + done, total - done);
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      const int err = errno;
+      PrintError("write logfile fail errno=%d", err);
+      return err;
+    }
+    if (n == 0) {
+      // No progress and no error: give the chunk up rather than spin.
+      PrintError("write logfile fail errno=%d", EIO);
+      return EIO;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+void MoxlogBl::ReOpenLogFile() {
+  if (fdLogFile >= 0) {
+    close(fdLogFile);
+    fdLogFile = -1;
+  }
+  std::string canonical;
+  bool missingIsLast = false;
+  const int err = CanonicalPath(fullFileName, canonical, &missingIsLast);
+  if (err == ENOENT && !missingIsLast) {
+    // The directory itself is gone: nothing can be created there.
+    PrintError("Open log_file[%s] failed. errno=[%d]", fullFileName.c_str(), ENOENT);
+    return;
+  }
+  if (err != 0 && err != ENOENT) {
+    PrintError("ReOpenLogFile realpath");
+    return;
+  }
+  // fullFileName is the canonical name Init validated, directly inside realDir. Any other
+  // canonical form means a symbolic link now stands at the file or on the way to it.
+  if (canonical != fullFileName || canonical.compare(0, realDir.size(), realDir) != 0) {
+    PrintError("Open log_file[%s] failed. errno=[%d]", fullFileName.c_str(), ELOOP);
+    return;
+  }
+  const int fd = open(fullFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
+                      static_cast<mode_t>(LOG_FILE_MODE));
+  if (fd < 0) {
+    PrintError("Open log_file[%s] failed. errno=[%d]", fullFileName.c_str(), errno);
+    return;
+  }
+  fdLogFile = fd;
+}
+
+void MoxlogBl::MemlogToFile() {
+  if (!memLogRing) {
+    return;
+  }
+  std::lock_guard<std::mutex> lock(fileMutex);
+  const std::vector<MoxlogEntry> records = memLogRing->TakeAll();
+  if (!records.empty()) {
+    DoFlushMem(records);
+  }
+}
+
+int MoxlogBl::StopRecordLog() {
+  if (threadRunning) {
+    MemlogToFile();
+    {
+      std::lock_guard<std::mutex> lock(vecMutex);
+      stopFlag = true;
+    }
+    newLogCond.notify_all();
+    pthread_join(threadId, nullptr);
+    threadRunning = false;
+    initialized = false;
+  }
+  std::lock_guard<std::mutex> lock(fileMutex);
+  if (fdLogFile >= 0) {
+    close(fdLogFile);
+    fdLogFile = -1;
+  }
+  return 0;
+}
+
+}  // namespace moxlog

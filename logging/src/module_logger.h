@@ -1,0 +1,134 @@
+// MoxlogBl: one logging module. A caller's write only reads the clock and queues the record under
+// a short lock; the module's flush thread takes the whole queue at once, reopens the log file by
+// name, checks its size, writes the lines in chunks and keeps recent records in the memory ring.
+//
+// Calling order: construct, Init, any number of WriteLog / GetCurParam / MemlogToFile, then
+// StopRecordLog, then destruction or a new Init. Callers serialise these calls (the registry does
+// so with its lock); the flush thread shares the logger only through fileMutex and vecMutex, always
+// taken in that order.
+#ifndef MOXLOG_MODULE_LOGGER_H_
+#define MOXLOG_MODULE_LOGGER_H_
+
+#include <pthread.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "log_clock.h"
+#include "mem_ring.h"
+#include "moxlog/moxlog.h"
+
+namespace moxlog {
+
+// A record waiting in the queue: the type and the message share one string (type first, typeLen
+// characters), so that a write allocates at most once; the time stamp is kept as clock values and
+// turned into text by the flush thread.
+struct PendingRecord {
+  std::string text;
+  size_t typeLen = 0;
+  int level = 0;
+  LogClock time{0, 0};
+};
+
+// Entry point of a flush thread: `arg` is the logger; runs its ThreadFuncBody, returns null.
+void* ThreadFunc(void* arg);
+
+class MoxlogBl {
+ public:
+  // An idle logger with the default parameters; no file, thread, buffer or ring yet.
+  MoxlogBl();
+  // Stops the logger first (ring dumped, queue written, thread joined, file closed).
+  ~MoxlogBl();
+  MoxlogBl(const MoxlogBl&) = delete;
+  MoxlogBl& operator=(const MoxlogBl&) = delete;
+
+  // Starts the logger with the completed record `param`: checks and creates the log directory,
+  // creates the ring and the flush thread. 0 on success, and 0 without any change when already
+  // initialised; 3 when the path is refused; -99 when a buffer, the ring or the thread cannot be
+  // had. On failure the logger stays not initialised.
+  int Init(MoxlogParam param);
+
+  // Queues one record (message already formatted). -1 when not initialised, else 0, also when
+  // the record is dropped: its level passes neither threshold, the queue holds VEC_NEW_MAX records
+  // (reported) or the log file is over MAX_LOG_FILE_SIZE.
+  int WriteLog(int level, const std::string& logType, const std::string& logMsg);
+  // The same for a message given as `len` characters at `msg` (the exported write path, which
+  // thereby avoids one copy).
+  int WriteLogText(int level, const std::string& logType, const char* msg, size_t len);
+
+  // True when a record of `level` reaches the file or the ring. The thresholds of a running
+  // logger never change, so a caller holding the registry lock may test this before formatting.
+  bool Passes(int level) const { return level <= fileLogLevel || level <= memLogLevel; }
+  bool IsInitialized() const { return initialized; }
+
+  // Queues the seven-line record "Print current param:" with the current parameters, at level 0
+  // with an empty type.
+  void RecordParam();
+
+  // Copies the current parameters (fullFileName: the canonical path of the file) into `out`.
+  void GetCurParam(MoxlogParam& out);
+
+  // Takes every record out of the ring and writes them, oldest first, as "MemLog >> " lines.
+  void MemlogToFile();
+
+  // Dumps the ring, lets the flush thread write what is queued and end, closes the file. The
+  // logger keeps its buffers, ring and parameters. Always 0.
+  int StopRecordLog();
+
+ private:
+  friend void* ThreadFunc(void* arg);
+
+  // 0 when the flush thread runs (started now or before), 1 when it cannot be started, -99
+  // when the ring cannot be had. Called by Init with fileMutex held.
+  int CreateThread();
+  void ThreadFuncBody();
+  // Reopens the log file and checks its size; true when new records must be refused.
+  bool ExamineLogFile();
+  // Takes the whole queue and writes it; the flush thread's batch.
+  void FlushToFile();
+  // Writes a batch (filling the ring) or a ring dump. fileMutex held.
+  void DoFlush(const std::vector<PendingRecord>& records);
+  void DoFlushMem(const std::vector<MoxlogEntry>& records);
+  // Chunk sink of both: opens the file first when none is open (at most once per flush).
+  static void WriteChunk(void* self, const char* data, size_t len);
+  // Writes `len` bytes of `text` to the open file. 0 done, 8 no file, errno of a failed write.
+  int LogWriteFile(const char* text, int len);
+  // Closes the file and opens fullFileName again, never through a symbolic link and never
+  // outside the validated directory. fileMutex held.
+  void ReOpenLogFile();
+
+  bool threadRunning = false;
+  bool initialized = false;
+  bool stopFlag = true;
+  std::string realFileName;
+  std::string realDir;  // the validated directory, ending in "/"
+  std::string usrModuleName;
+  std::string fullPath;
+  std::string fullFileName;
+  int fileLogLevel;
+  int memLogLevel;
+  uint32_t memLogSize;
+  int fdLogFile = -1;
+  pthread_t threadId{};
+  std::mutex vecMutex;   // vecNewLog, the exchange, stopFlag, fileBlocked, flusherWaiting
+  std::mutex fileMutex;  // parameters seen by the flush thread, fdLogFile, ring, buffers, file
+  std::condition_variable newLogCond;
+  std::vector<PendingRecord> vecNewLog;
+  std::vector<PendingRecord> vecFlushLog;
+  std::unique_ptr<char[]> flushBuf;
+  std::unique_ptr<MoxRingbuffer> memLogRing;
+  bool fileBlocked = false;
+  bool flusherWaiting = false;  // the flush thread waits on newLogCond: a write must wake it
+  bool openTried = false;       // WriteChunk already tried to open the file in this flush
+  TimeStampFormatter timeStamps;
+  MoxlogEntry ringScratch;      // reused for ring pushes, so they allocate nothing once warm
+};
+
+}  // namespace moxlog
+
+#endif  // MOXLOG_MODULE_LOGGER_H_
