@@ -1,0 +1,190 @@
+// Region XOR: the SIMD kernel against the byte-wise reference for 1 to 256 sources, sizes 0 to
+// 64 KiB (odd ones included), unaligned regions and in-place use, with guard bytes around the
+// destination; and ZoRegionNeonXor's argument handling, which leaves the destination untouched
+// whenever it refuses a call.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "ec_quiet_log.h"
+#include "orv_ec/orv_ec.h"
+#include "region_xor.h"
+
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const quietLog = ec_test::AddQuietLog();
+
+constexpr size_t kGuard = 48;        // bytes checked on each side of the destination
+constexpr uint8_t kGuardByte = 0xA5;
+constexpr size_t kMaxSize = 64 * 1024;
+
+// Random source regions at chosen misalignments, and a destination framed by guard bytes.
+class Regions {
+ public:
+  Regions(std::mt19937_64& rng, size_t count, size_t size, bool misalign)
+      : size_(size), pool_(count * (size + 16)), destPool_(size + 2 * kGuard + 16, static_cast<char>(kGuardByte)) {
+    Fill(rng, pool_.data(), pool_.size());
+    for (size_t s = 0; s < count; ++s) {
+      const size_t shift = misalign ? rng() % 16 : 0;
+      sources_.push_back(pool_.data() + s * (size + 16) + shift);
+    }
+    destShift_ = misalign ? rng() % 16 : 0;
+    Fill(rng, dest(), size);
+  }
+  char* dest() { return destPool_.data() + kGuard + destShift_; }
+  const char* const* sources() const { return sources_.data(); }
+  char** mutableSources() { return sources_.data(); }
+  size_t count() const { return sources_.size(); }
+  size_t size() const { return size_; }
+
+  std::vector<char> Expected() const {
+    std::vector<char> out(size_ + 1);
+    orv_ec::RegionXorReference(sources(), count(), out.data(), size_);
+    out.resize(size_);
+    return out;
+  }
+  bool GuardsIntact() const {
+    for (size_t i = 0; i < destPool_.size(); ++i) {
+      const bool inside = i >= kGuard + destShift_ && i < kGuard + destShift_ + size_;
+      if (!inside && static_cast<uint8_t>(destPool_[i]) != kGuardByte) return false;
+    }
+    return true;
+  }
+  std::vector<char> DestCopy() { return std::vector<char>(dest(), dest() + size_); }
+
+ private:
+  static void Fill(std::mt19937_64& rng, char* p, size_t n) {
+    for (size_t i = 0; i < n; i += 8) {
+      const uint64_t word = rng();
+      std::memcpy(p + i, &word, std::min<size_t>(8, n - i));
+    }
+  }
+
+  size_t size_;
+  std::vector<char> pool_;
+  std::vector<char> destPool_;
+  std::vector<char*> sources_;
+  size_t destShift_ = 0;
+};
+
+TEST(RegionXorReference, XorsBytes) {
+  const char a[] = {0x0F, 0x55, 0x00};
+  const char b[] = {0x01, 0x55, 0x7F};
+  const char c[] = {0x10, 0x00, 0x01};
+  const char* srcs[] = {a, b, c};
+  char out[3] = {9, 9, 9};
+  orv_ec::RegionXorReference(srcs, 3, out, 3);
+  EXPECT_EQ(0x1E, out[0]);
+  EXPECT_EQ(0x00, out[1]);
+  EXPECT_EQ(0x7E, out[2]);
+}
+
+TEST(XorRegions, EverySmallSizeAndCount) {
+  std::mt19937_64 rng(1);
+  for (size_t size = 0; size <= 200; ++size) {
+    for (size_t count : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{8}}) {
+      Regions r(rng, count, size, (size + count) % 2 == 1);
+      const std::vector<char> expected = r.Expected();
+      orv_ec::XorRegions(r.sources(), r.count(), r.dest(), r.size());
+      ASSERT_EQ(expected, r.DestCopy()) << "size " << size << " count " << count;
+      ASSERT_TRUE(r.GuardsIntact()) << "size " << size << " count " << count;
+    }
+  }
+}
+
+TEST(XorRegions, RandomCountsSizesAndAlignments) {
+  std::mt19937_64 rng(2);
+  const size_t fixedSizes[] = {kMaxSize, kMaxSize - 1, 64 * 1023 + 17, 4095, 4097};
+  for (int i = 0; i < 30; ++i) {
+    const size_t count = i < 4 ? std::vector<size_t>{1, 255, 256, 256}[static_cast<size_t>(i)] : 1 + rng() % 256;
+    // Keep the work per case bounded: many sources go with smaller regions.
+    const size_t size = i < 5 ? fixedSizes[i] : rng() % (count > 64 ? kMaxSize / 8 : kMaxSize + 1);
+    Regions r(rng, count, size, true);
+    const std::vector<char> expected = r.Expected();
+    orv_ec::XorRegions(r.sources(), r.count(), r.dest(), r.size());
+    ASSERT_EQ(expected, r.DestCopy()) << "size " << size << " count " << count;
+    ASSERT_TRUE(r.GuardsIntact()) << "size " << size << " count " << count;
+  }
+}
+
+TEST(XorRegions, DestinationMayBeOneOfTheSources) {
+  std::mt19937_64 rng(3);
+  for (int i = 0; i < 60; ++i) {
+    const size_t count = 1 + rng() % 20;
+    const size_t size = rng() % 5000;
+    Regions r(rng, count, size, true);
+    const std::vector<char> expected = r.Expected();
+    char** srcs = r.mutableSources();
+    char* dest = srcs[rng() % count];
+    orv_ec::XorRegions(srcs, count, dest, size);
+    ASSERT_EQ(expected, std::vector<char>(dest, dest + size)) << "size " << size << " count " << count;
+  }
+}
+
+TEST(ZoRegionNeonXor, MatchesReferenceForWholeBlocks) {
+  std::mt19937_64 rng(4);
+  for (int i = 0; i < 30; ++i) {
+    const size_t count = i == 0 ? 256 : 1 + rng() % 256;
+    const size_t size = (i == 1 ? kMaxSize : rng() % (kMaxSize / 4)) / 64 * 64;
+    Regions r(rng, count, size, true);
+    const std::vector<char> expected = r.Expected();
+    ZoRegionNeonXor(r.mutableSources(), r.dest(), static_cast<int>(count), static_cast<unsigned int>(size));
+    ASSERT_EQ(expected, r.DestCopy()) << "size " << size << " count " << count;
+    ASSERT_TRUE(r.GuardsIntact());
+  }
+}
+
+TEST(ZoRegionNeonXor, WorkedExamples) {
+  std::mt19937_64 rng(5);
+  {  // one source: a copy
+    Regions r(rng, 1, 64, true);
+    ZoRegionNeonXor(r.mutableSources(), r.dest(), 1, 64);
+    EXPECT_EQ(std::vector<char>(r.sources()[0], r.sources()[0] + 64), r.DestCopy());
+  }
+  {  // two identical sources: zeros
+    Regions r(rng, 1, 192, false);
+    char* same[] = {r.mutableSources()[0], r.mutableSources()[0]};
+    ZoRegionNeonXor(same, r.dest(), 2, 192);
+    EXPECT_EQ(std::vector<char>(192, 0), r.DestCopy());
+  }
+  {  // destination equal to the first source
+    Regions r(rng, 4, 640, true);
+    const std::vector<char> expected = r.Expected();
+    char* first = r.mutableSources()[0];
+    ZoRegionNeonXor(r.mutableSources(), first, 4, 640);
+    EXPECT_EQ(expected, std::vector<char>(first, first + 640));
+  }
+}
+
+TEST(ZoRegionNeonXor, RefusedCallsWriteNothing) {
+  std::mt19937_64 rng(6);
+  Regions r(rng, 3, 256, true);
+  const std::vector<char> before = r.DestCopy();
+  char** srcs = r.mutableSources();
+  // Block size zero, or not a multiple of 64.
+  for (unsigned int size : {0u, 32u, 100u, 255u, 63u}) {
+    ZoRegionNeonXor(srcs, r.dest(), 3, size);
+    EXPECT_EQ(before, r.DestCopy()) << size;
+  }
+  // Source counts outside 1..256 (the sources array here is large enough to read 257 entries).
+  std::vector<char*> many(300, srcs[0]);
+  for (int count : {0, -1, -256, 257, 1000}) {
+    ZoRegionNeonXor(many.data(), r.dest(), count, 256);
+    EXPECT_EQ(before, r.DestCopy()) << count;
+  }
+  // Null pointers: the array, the destination, or one source.
+  ZoRegionNeonXor(nullptr, r.dest(), 3, 256);
+  EXPECT_EQ(before, r.DestCopy());
+  ZoRegionNeonXor(srcs, nullptr, 3, 256);
+  char* withNull[] = {srcs[0], nullptr, srcs[2]};
+  ZoRegionNeonXor(withNull, r.dest(), 3, 256);
+  EXPECT_EQ(before, r.DestCopy());
+  EXPECT_TRUE(r.GuardsIntact());
+}
+
+}  // namespace
