@@ -194,10 +194,9 @@ void MoxlogBl::ThreadFuncBody() {
         break;
       }
     }
-    const bool blocked = ExamineLogFile();
+    ExamineLogFile();
     {
       std::unique_lock<std::mutex> lock(vecMutex);
-      fileBlocked = blocked;
       if (stopFlag) {
         break;
       }
@@ -213,21 +212,25 @@ void MoxlogBl::ThreadFuncBody() {
   FlushToFile();  // the final batch
 }
 
-bool MoxlogBl::ExamineLogFile() {
+void MoxlogBl::ExamineLogFile() {
   std::lock_guard<std::mutex> lock(fileMutex);
   ReOpenLogFile();
   struct stat info {};
   const int rc = fdLogFile >= 0 ? fstat(fdLogFile, &info) : stat(fullFileName.c_str(), &info);
-  if (rc != 0) {
-    PrintError("Get log_file stat failed.[%d]", errno);
-    return true;
+  const int err = errno;
+  const bool tooLarge = rc == 0 && info.st_size > MAX_LOG_FILE_SIZE;
+  const bool blocked = rc != 0 || tooLarge;
+  {
+    // Set before the report, so that a write made after the report is refused.
+    std::lock_guard<std::mutex> queueLock(vecMutex);
+    fileBlocked = blocked;
   }
-  if (info.st_size > MAX_LOG_FILE_SIZE) {
+  if (rc != 0) {
+    PrintError("Get log_file stat failed.[%d]", err);
+  } else if (tooLarge) {
     PrintError("Log file[%s] is too large (%ld > %ld) to write file.", fullFileName.c_str(),
                static_cast<long>(info.st_size), MAX_LOG_FILE_SIZE);
-    return true;
   }
-  return false;
 }
 
 void MoxlogBl::FlushToFile() {

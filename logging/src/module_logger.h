@@ -87,8 +87,8 @@ class MoxlogBl {
   // when the ring cannot be had. Called by Init with fileMutex held.
   int CreateThread();
   void ThreadFuncBody();
-  // Reopens the log file and checks its size; true when new records must be refused.
-  bool ExamineLogFile();
+  // Reopens the log file and checks its size; sets fileBlocked while new records must be refused.
+  void ExamineLogFile();
   // Takes the whole queue and writes it; the flush thread's batch.
   void FlushToFile();
   // Writes a batch (filling the ring) or a ring dump. fileMutex held.

@@ -1,0 +1,148 @@
+// Helpers of the logging tests: log file lines with their time stamps checked and normalised,
+// standard error that can be read while it is still being captured, and counts of the process's
+// threads and open descriptors (to see that nothing outlives a logger).
+#ifndef MOXLOG_TESTS_LOG_TEST_SUPPORT_H_
+#define MOXLOG_TESTS_LOG_TEST_SUPPORT_H_
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "moxlog/moxlog.h"
+
+namespace moxlog_test {
+
+// True when `text` at `pos` is a time stamp "YYYY-MM-DD HH:MM:SS.uuuuuu" (26 characters).
+inline bool IsTimeStampAt(const std::string& text, size_t pos) {
+  static const char kPattern[] = "dddd-dd-dd dd:dd:dd.dddddd";
+  if (text.size() < pos + sizeof(kPattern) - 1) {
+    return false;
+  }
+  for (size_t i = 0; i + 1 < sizeof kPattern; ++i) {
+    const char c = text[pos + i];
+    const bool ok = kPattern[i] == 'd' ? std::isdigit(static_cast<unsigned char>(c)) != 0 : c == kPattern[i];
+    if (!ok) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The lines of a log file (each must end with a line feed; a missing final one shows as a line
+// "<unterminated>..."), with a leading time stamp - after "MemLog >> " in a dump line - replaced
+// by "T". Lines without a time stamp (continuations of a multi-line message) stay as they are.
+inline std::vector<std::string> NormalisedLines(const std::string& content) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < content.size()) {
+    const size_t end = content.find('\n', start);
+    std::string line =
+        end == std::string::npos ? "<unterminated>" + content.substr(start) : content.substr(start, end - start);
+    const size_t stampAt = line.compare(0, 10, "MemLog >> ") == 0 ? 10 : 0;
+    if (IsTimeStampAt(line, stampAt)) {
+      line.replace(stampAt, 26, "T");
+    }
+    lines.push_back(line);
+    start = end == std::string::npos ? content.size() : end + 1;
+  }
+  return lines;
+}
+
+// The seven normalised lines that the parameter record of a module makes.
+inline std::vector<std::string> ParamRecordLines(const MoxlogParam& p) {
+  const std::string pad(27, ' ');
+  return {"T\t 0 Print current param:",
+          pad + "usrModuleName:" + p.usrModuleName,
+          pad + "fullPath:" + p.fullPath,
+          pad + "fullFileName:" + p.fullFileName,
+          pad + "fileLogLevel:" + std::to_string(p.fileLogLevel),
+          pad + "memLogLevel:" + std::to_string(p.memLogLevel),
+          pad + "memLogSize:" + std::to_string(p.memLogSize)};
+}
+
+inline off_t FileSize(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_size : -1;
+}
+
+// Redirects standard error into a temporary file that can be read at any time (Peek), for tests
+// that wait for a report of a background thread; Text() ends the capture.
+class LiveStderr {
+ public:
+  LiveStderr() {
+    std::fflush(stderr);
+    char name[] = "/tmp/orv-live-stderr-XXXXXX";
+    fd = mkstemp(name);
+    if (fd < 0) {
+      throw std::runtime_error("mkstemp failed");
+    }
+    unlink(name);
+    saved = dup(STDERR_FILENO);
+    dup2(fd, STDERR_FILENO);
+  }
+  ~LiveStderr() {
+    Restore();
+    close(fd);
+  }
+  LiveStderr(const LiveStderr&) = delete;
+  LiveStderr& operator=(const LiveStderr&) = delete;
+
+  std::string Peek() const {
+    std::string out;
+    char buf[4096];
+    off_t pos = 0;
+    for (;;) {
+      const ssize_t n = pread(fd, buf, sizeof buf, pos);
+      if (n <= 0) {
+        break;
+      }
+      out.append(buf, static_cast<size_t>(n));
+      pos += n;
+    }
+    return out;
+  }
+
+  std::string Text() {
+    Restore();
+    return Peek();
+  }
+
+ private:
+  void Restore() {
+    if (saved >= 0) {
+      std::fflush(stderr);
+      dup2(saved, STDERR_FILENO);
+      close(saved);
+      saved = -1;
+    }
+  }
+  int fd = -1;
+  int saved = -1;
+};
+
+// Number of entries of a /proc/self directory ("task": threads, "fd": open descriptors).
+inline int CountProcEntries(const char* which) {
+  const std::string path = std::string("/proc/self/") + which;
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) {
+    return -1;
+  }
+  int count = 0;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] != '.') {
+      ++count;
+    }
+  }
+  closedir(dir);
+  return count - (std::string(which) == "fd" ? 1 : 0);  // the descriptor of the listing itself
+}
+
+}  // namespace moxlog_test
+
+#endif  // MOXLOG_TESTS_LOG_TEST_SUPPORT_H_
