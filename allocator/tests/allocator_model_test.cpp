@@ -1,0 +1,234 @@
+// Randomized model test of OrvAllocate: many calls of random lengths, interleaved with frees done
+// as a caller does them and with cursors set by hand, each checked against a brute-force next-fit
+// model over level-0 bits and against levels 1 and 2 and the counters rebuilt from level 0.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "alloc_model.h"
+#include "orv_alloc/orv_alloc.h"
+
+namespace {
+
+using alloc_test::Device;
+using alloc_test::kUnset;
+
+struct ModelCase {
+  uint32_t w;
+  uint64_t units;  // device size in allocation units
+  uint64_t unit;   // bytes per unit
+  uint64_t seed;
+  int calls;
+};
+
+void PrintTo(const ModelCase& c, std::ostream* os) {
+  *os << "W=" << c.w << " units=" << c.units << " unit=" << c.unit << " seed=" << c.seed;
+}
+
+uint64_t Below(std::mt19937_64& rng, uint64_t bound) { return bound == 0 ? 0 : rng() % bound; }
+
+// Level-0 words of mixed kinds: empty, full, random and sparse, so that every path of the search
+// (zero-word skip, the one-mask fast path, runs inside a word, 00/01/11 slots) gets exercised.
+void FillRandomPattern(Device& d, std::mt19937_64& rng) {
+  for (uint64_t& word : d.l0) {
+    switch (Below(rng, 5)) {
+      case 0: word = 0; break;
+      case 1: word = ~uint64_t{0}; break;
+      case 2: word = rng(); break;
+      case 3: word = rng() & rng() & rng(); break;
+      default: word = ~(rng() & rng() & rng()); break;
+    }
+  }
+  for (uint64_t u = d.units; u < 64u * d.l0.size(); ++u) d.SetAllocated(u);
+  // Whole empty and whole free stretches of several slots.
+  for (int k = 0; k < 3; ++k) {
+    const uint64_t from = Below(rng, d.l0.size());
+    const uint64_t to = std::min<uint64_t>(d.l0.size(), from + Below(rng, 8u * d.w + 1));
+    const bool makeFree = Below(rng, 2) == 0;
+    for (uint64_t i = from; i < to; ++i) d.l0[i] = makeFree ? ~uint64_t{0} : 0;
+  }
+  for (uint64_t u = d.units; u < 64u * d.l0.size(); ++u) d.SetAllocated(u);
+}
+
+// A cursor as a caller might persist or invent it: mostly aimed at a free unit's slot and entry,
+// with l0Pos inside, at the end of or outside that slot, or unset; sometimes anywhere at all.
+OrvAllocPosS RandomCursor(const Device& d, std::mt19937_64& rng) {
+  const uint64_t slotsPerEntry = 32u * d.w;
+  const uint64_t unitsPerSlot = 64u * d.w;
+  uint64_t target = Below(rng, 64u * d.l0.size());
+  for (int tries = 0; tries < 64 && !d.IsFree(target); ++tries) target = Below(rng, 64u * d.l0.size());
+  OrvAllocPosS pos{kUnset, target / unitsPerSlot, target / unitsPerSlot / slotsPerEntry};
+  switch (Below(rng, 8)) {
+    case 0: pos.l2Pos = Below(rng, 64u * d.l2.size()); break;
+    case 1: pos.l1Pos = kUnset; break;
+    case 2: pos.l1Pos = (pos.l2Pos + 1) * slotsPerEntry; break;  // past the entry
+    case 3: pos.l1Pos = Below(rng, 32u * d.l1.size() + 1); break;
+    default: break;
+  }
+  const uint64_t slotStart = pos.l1Pos * unitsPerSlot;
+  switch (Below(rng, 6)) {
+    case 0: break;
+    case 1: pos.l0Pos = slotStart + unitsPerSlot; break;  // the next slot's first unit
+    case 2: pos.l0Pos = Below(rng, 64u * d.l0.size() + 1); break;
+    case 3: pos.l0Pos = target; break;
+    default: pos.l0Pos = slotStart + Below(rng, unitsPerSlot); break;
+  }
+  return pos;
+}
+
+// Request lengths in units: mostly small, whole words (which end calls on word and slot ends),
+// sometimes large, sometimes more than is free.
+uint64_t RandomRequestUnits(const Device& d, std::mt19937_64& rng) {
+  switch (Below(rng, 10)) {
+    case 0: case 1: case 2: return 1 + Below(rng, 8);
+    case 3: return 64u * (1 + Below(rng, 2u * d.w));
+    case 4: case 5: case 6: return 1 + Below(rng, 200);
+    case 7: case 8: return 1 + Below(rng, 64u * 8u * d.w);
+    default: return 1 + Below(rng, d.FreeUnits() + 100);
+  }
+}
+
+// The extents a call added to `before`: the growth of the old last element, then new elements.
+std::vector<OrvExtentS> AddedExtents(const std::vector<OrvExtentS>& before, const std::vector<OrvExtentS>& after) {
+  std::vector<OrvExtentS> added;
+  EXPECT_GE(after.size(), before.size());
+  if (after.size() < before.size()) return added;
+  for (size_t k = 0; k + 1 < before.size(); ++k) {
+    EXPECT_EQ(after[k].offset, before[k].offset);
+    EXPECT_EQ(after[k].length, before[k].length);
+  }
+  size_t next = 0;
+  if (!before.empty()) {
+    const OrvExtentS& old = before.back();
+    const OrvExtentS& now = after[before.size() - 1];
+    EXPECT_EQ(now.offset, old.offset);
+    EXPECT_GE(now.length, old.length);
+    if (now.length > old.length) added.push_back(OrvExtentS{old.offset + old.length, now.length - old.length});
+    next = before.size();
+  }
+  added.insert(added.end(), after.begin() + static_cast<std::ptrdiff_t>(next), after.end());
+  return added;
+}
+
+// One OrvAllocate call checked against the model.
+void CheckedAllocate(OrvAllocator& a, Device& d, uint64_t unit, uint64_t requestUnits,
+                     std::vector<OrvExtentS>& out) {
+  const std::vector<uint64_t> l0Before = d.l0;
+  const std::vector<OrvExtentS> outBefore = out;
+  const OrvAllocPosS posBefore = a.pos;
+  const uint64_t freeBefore = d.FreeUnits();
+  const std::vector<uint64_t> expected =
+      alloc_test::NextFitUnits(l0Before, alloc_test::SearchStartUnit(d.w, posBefore), requestUnits);
+
+  const uint64_t got = a.OrvAllocate(OrvAllocInfoS{requestUnits * unit, unit}, d.l0, d.l1, d.l2, out);
+
+  EXPECT_EQ(got, std::min(requestUnits, freeBefore) * unit);
+  EXPECT_EQ(got, expected.size() * unit);
+
+  // Extents: exact, whole units, in the order taken, and merged wherever they could be.
+  const std::vector<OrvExtentS> added = AddedExtents(outBefore, out);
+  uint64_t addedBytes = 0;
+  for (const OrvExtentS& e : added) {
+    EXPECT_GT(e.length, 0u);
+    EXPECT_EQ(e.offset % unit, 0u);
+    EXPECT_EQ(e.length % unit, 0u);
+    addedBytes += e.length;
+  }
+  EXPECT_EQ(addedBytes, got);
+  EXPECT_EQ(alloc_test::UnitsOf(added, unit), expected);
+  for (size_t k = outBefore.empty() ? 1 : outBefore.size(); k < out.size(); ++k) {
+    const OrvExtentS& prev = out[k - 1];
+    if (prev.offset + prev.length == out[k].offset) {
+      EXPECT_GT(uint64_t{prev.length} + out[k].length, uint64_t{UINT32_MAX}) << "unmerged extent " << k;
+    }
+  }
+
+  // Level 0: exactly the units taken were cleared; the upper levels follow level 0.
+  std::vector<uint64_t> l0Expected = l0Before;
+  for (uint64_t u : expected) l0Expected[u / 64] &= ~(uint64_t{1} << (u % 64));
+  EXPECT_EQ(d.l0, l0Expected);
+  EXPECT_TRUE(alloc_test::Actual(d) == alloc_test::ExpectedUpperLevels(d.w, d.l0, d.l1.size(), d.l2.size()));
+
+  // Cursor: just after the last unit taken, or past the start word of level 2 after a short call.
+  if (got == requestUnits * unit) {
+    const uint64_t last = expected.back();
+    EXPECT_EQ(a.pos.l0Pos, last + 1);
+    EXPECT_EQ(a.pos.l1Pos, last / (64u * d.w));
+    EXPECT_EQ(a.pos.l2Pos, last / (64u * d.w) / (32u * d.w));
+  } else {
+    const uint64_t next = posBefore.l2Pos / 64 + 1;
+    EXPECT_EQ(a.pos.l0Pos, kUnset);
+    EXPECT_EQ(a.pos.l1Pos, kUnset);
+    EXPECT_EQ(a.pos.l2Pos, next == d.l2.size() ? 0 : 64 * next);
+  }
+}
+
+class AllocatorModelTest : public ::testing::TestWithParam<ModelCase> {};
+
+TEST_P(AllocatorModelTest, RandomCallsFollowNextFitAndKeepLevelsInStep) {
+  const ModelCase c = GetParam();
+  std::mt19937_64 rng(c.seed);
+  Device d = alloc_test::MakeDevice(c.w, c.units);
+  FillRandomPattern(d, rng);
+  alloc_test::Rebuild(d);
+  OrvAllocator a(c.w, c.unit, OrvAllocPosS{kUnset, kUnset, 0}, d.partialSlots, d.freeSlots);
+  std::vector<OrvExtentS> out;
+  std::vector<OrvExtentS> held;  // what the "caller" holds and may free later
+
+  for (int call = 0; call < c.calls && !HasFailure(); ++call) {
+    SCOPED_TRACE(::testing::Message() << "call " << call);
+    const uint64_t action = Below(rng, 20);
+    if (action < 4 && !held.empty()) {
+      // Free one held extent, or part of one, as the caller would.
+      const size_t k = static_cast<size_t>(Below(rng, held.size()));
+      const uint64_t first = held[k].offset / c.unit;
+      const uint64_t count = held[k].length / c.unit;
+      const uint64_t from = first + Below(rng, count);
+      const uint64_t to = Below(rng, 2) == 0 ? first + count : from + 1 + Below(rng, first + count - from);
+      for (uint64_t u = from; u < to; ++u) d.SetFree(u);
+      held.erase(held.begin() + static_cast<std::ptrdiff_t>(k));
+      alloc_test::Rebuild(d);
+    } else if (action == 4) {
+      for (int k = 0; k < 20; ++k) d.SetFree(Below(rng, d.units));
+      alloc_test::Rebuild(d);
+    } else if (action == 5 || action == 9) {
+      a.pos = RandomCursor(d, rng);
+    } else if (action == 6 || action == 7) {
+      // Give back the latest allocation: units right below the cursor become free again.
+      if (!out.empty()) {
+        const OrvExtentS e = out.back();
+        out.pop_back();
+        const uint64_t keep = action == 6 ? 0 : Below(rng, e.length / c.unit);
+        for (uint64_t u = e.offset / c.unit + keep; u < (e.offset + e.length) / c.unit; ++u) d.SetFree(u);
+        alloc_test::Rebuild(d);
+      }
+    } else if (action == 8) {
+      held.insert(held.end(), out.begin(), out.end());
+      out.clear();
+    }
+    CheckedAllocate(a, d, c.unit, RandomRequestUnits(d, rng), out);
+    if (out.size() > 64) {
+      held.insert(held.end(), out.begin(), out.end());
+      out.clear();
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Geometries, AllocatorModelTest,
+    ::testing::Values(
+        // Several level-2 words (wrap-around across level 2), last words of each level partly used.
+        ModelCase{1, 64u * 4100u + 37u, 4096, 11, 150}, ModelCase{2, 64u * 8300u + 5u, 4096, 12, 80},
+        // Many entries inside one level-2 word; level 0 not a whole number of slots.
+        ModelCase{3, 64u * 1000u + 63u, 4096, 13, 400}, ModelCase{4, 64u * 777u + 1u, 512, 14, 400},
+        ModelCase{7, 64u * 500u + 20u, 8192, 15, 400}, ModelCase{3, 64u * 1000u, 4096, 21, 400},
+        // Tiny devices: almost every call fills up or wraps.
+        ModelCase{1, 100, 4096, 16, 600}, ModelCase{2, 64u * 3u, 4096, 17, 600}, ModelCase{3, 1, 4096, 18, 200},
+        // Units so large that merges hit the 32-bit length limit: at most 127 and 64 units per extent.
+        ModelCase{1, 64u * 300u + 9u, uint64_t{1} << 25, 19, 300},
+        ModelCase{2, 64u * 300u + 9u, (uint64_t{1} << 26) - 1, 20, 300}));
+
+}  // namespace
