@@ -1,0 +1,158 @@
+// Several writer threads on two modules while another thread stops, starts, reloads, dumps and
+// queries them: every record whose write returned 0 is in its module's file exactly once and in
+// its thread's order, unless a "More than VEC_NEW_MAX." report accounts for it; every write that
+// found no module was reported.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "log_test_support.h"
+#include "moxlog/moxlog.h"
+#include "orv_test/scratch_dir.h"
+#include "orv_test/stderr_capture.h"
+#include "orv_test/wait_until.h"
+
+namespace {
+
+constexpr int kWriters = 4;
+constexpr int kRecordsPerWriter = 2500;
+
+size_t CountOf(const std::string& text, const std::string& needle) {
+  size_t count = 0;
+  for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + needle.size())) {
+    ++count;
+  }
+  return count;
+}
+
+// Parses "T\tS <level> w<thread> s<seq>" (plain or dumped); false for any other line.
+bool ParseRecord(const std::string& line, bool& dumped, int& thread, int& seq) {
+  std::string rest = line;
+  dumped = rest.compare(0, 10, "MemLog >> ") == 0;
+  if (dumped) {
+    rest.erase(0, 10);
+  }
+  int level = 0;
+  char tail = 0;
+  return std::sscanf(rest.c_str(), "T\tS %d w%d s%d%c", &level, &thread, &seq, &tail) == 3 && thread >= 0 &&
+         thread < kWriters && seq >= 0 && seq < kRecordsPerWriter;
+}
+
+TEST(Stress, RecordsSurviveRacingStopsStartsAndReloadsInOrder) {
+  orv_test::ScratchDir scratch;
+  const std::string names[2] = {"stressA-" + scratch.name(), "stressB-" + scratch.name()};
+  auto paramOf = [&](int m) { return MoxlogParam{names[m], scratch.dir(), "", 4, 4, 100}; };
+  for (int m = 0; m < 2; ++m) {
+    MoxlogParam p = paramOf(m);
+    ASSERT_EQ(MoxlogSetAndInit(p), 0);
+  }
+
+  // rc[t][seq]; the module of a record is seq's parity.
+  std::vector<std::vector<int>> rc(kWriters, std::vector<int>(kRecordsPerWriter, 99));
+  std::atomic<int> writersDone{0};
+  orv_test::StderrCapture capture;
+
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kWriters; ++t) {
+    writers.emplace_back([&, t] {
+      for (int seq = 0; seq < kRecordsPerWriter; ++seq) {
+        rc[static_cast<size_t>(t)][static_cast<size_t>(seq)] =
+            MoxlogWriteLog(seq % 5, names[seq % 2], "S", "w%d s%d", t, seq);
+      }
+      writersDone.fetch_add(1);
+    });
+  }
+  std::thread controller([&] {
+    std::mt19937 rng(4242);
+    int ops = 0;
+    while (writersDone.load() < kWriters || ops < 20) {
+      const int m = static_cast<int>(rng() % 2);
+      MoxlogParam p = paramOf(m);
+      switch (rng() % 4) {
+        case 0:
+          MoxlogReloadParam(names[m], p);
+          break;
+        case 1:
+          MoxlogStopRecordLog(names[m]);
+          std::this_thread::yield();
+          MoxlogSetAndInit(p);
+          break;
+        case 2:
+          MoxlogMemToFile(names[m]);
+          break;
+        default: {
+          MoxlogParam got{};
+          MoxlogGetCurParam(names[m], got);
+          break;
+        }
+      }
+      ++ops;
+      std::this_thread::yield();
+    }
+  });
+  for (std::thread& w : writers) {
+    w.join();
+  }
+  controller.join();
+  EXPECT_EQ(MoxlogStopRecordLog(names[0]), 0);
+  EXPECT_EQ(MoxlogStopRecordLog(names[1]), 0);
+  const std::string errors = capture.Text();
+
+  size_t accepted = 0;
+  size_t notFound = 0;
+  for (const auto& perThread : rc) {
+    for (const int r : perThread) {
+      ASSERT_TRUE(r == 0 || r == 1) << r;
+      accepted += r == 0 ? 1 : 0;
+      notFound += r == 1 ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(CountOf(errors, "MoxLog ERROR: MoxlogWriteLog. Can not find moduleName["), notFound);
+  const size_t dropped = CountOf(errors, "MoxLog ERROR: More than VEC_NEW_MAX.\n");
+
+  std::set<std::pair<int, int>> written;
+  std::set<std::pair<int, int>> dumpedRecords;
+  for (int m = 0; m < 2; ++m) {
+    const std::vector<std::string> lines =
+        moxlog_test::NormalisedLines(orv_test::ReadFile(scratch.dir() + names[m] + ".log"));
+    std::vector<int> lastSeq(kWriters, -1);
+    for (const std::string& line : lines) {
+      bool dumped = false;
+      int t = 0;
+      int seq = 0;
+      if (!ParseRecord(line, dumped, t, seq)) {
+        // The only other lines are those of the parameter records.
+        const bool paramLine = line == "T\t 0 Print current param:" || line == "MemLog >> T\t 0 Print current param:" ||
+                               line.compare(0, 28, std::string(27, ' ') + "u") == 0 ||
+                               line.compare(0, 28, std::string(27, ' ') + "f") == 0 ||
+                               line.compare(0, 28, std::string(27, ' ') + "m") == 0;
+        ASSERT_TRUE(paramLine) << line;
+        continue;
+      }
+      ASSERT_EQ(seq % 2, m) << "record in the other module's file: " << line;
+      ASSERT_EQ(rc[static_cast<size_t>(t)][static_cast<size_t>(seq)], 0) << "refused record written: " << line;
+      if (dumped) {
+        ASSERT_TRUE(dumpedRecords.insert({t, seq}).second) << "dumped twice: " << line;
+        continue;
+      }
+      ASSERT_TRUE(written.insert({t, seq}).second) << "written twice: " << line;
+      ASSERT_GT(seq, lastSeq[static_cast<size_t>(t)]) << "out of order: " << line;
+      lastSeq[static_cast<size_t>(t)] = seq;
+    }
+  }
+  // A record reaches the ring only by being written, so every dumped record was written too.
+  for (const auto& record : dumpedRecords) {
+    EXPECT_EQ(written.count(record), 1u) << record.first << " " << record.second;
+  }
+  EXPECT_LE(accepted - written.size(), dropped) << "records lost without a report";
+  EXPECT_GT(written.size(), 0u);
+}
+
+}  // namespace
