@@ -52,11 +52,10 @@ inline UpperLevels ExpectedUpperLevels(uint32_t w, const std::vector<uint64_t>& 
   up.l1.assign(n1, 0);
   up.l2.assign(n2, 0);
   const uint64_t unitsPerSlot = 64u * w;
-  const uint64_t existingUnits = 64u * l0.size();
   for (uint64_t slot = 0; slot < 32u * n1; ++slot) {
-    uint64_t freeCount = 0;
-    for (uint64_t u = slot * unitsPerSlot; u < (slot + 1) * unitsPerSlot && u < existingUnits; ++u) {
-      freeCount += l0[u / 64] >> (u % 64) & 1u;
+    uint64_t freeCount = 0;  // free units among the slot's 64 x W, counted a word at a time
+    for (uint64_t k = slot * w; k < (slot + 1) * w && k < l0.size(); ++k) {
+      freeCount += static_cast<uint64_t>(__builtin_popcountll(l0[k]));
     }
     uint64_t state = 0;
     if (freeCount == unitsPerSlot) {
@@ -120,9 +119,15 @@ inline std::vector<uint64_t> NextFitUnits(const std::vector<uint64_t>& l0, uint6
   std::vector<uint64_t> taken;
   const uint64_t total = 64u * l0.size();
   if (start >= total) start = 0;
-  for (uint64_t step = 0; step < total && taken.size() < count; ++step) {
+  for (uint64_t step = 0; step < total && taken.size() < count;) {
     const uint64_t u = (start + step) % total;
-    if ((l0[u / 64] >> (u % 64) & 1u) != 0) taken.push_back(u);
+    const uint64_t word = l0[u / 64];
+    if (u % 64 == 0 && word == 0) {
+      step += 64;  // a wholly allocated word
+      continue;
+    }
+    if ((word >> (u % 64) & 1u) != 0) taken.push_back(u);
+    ++step;
   }
   return taken;
 }
