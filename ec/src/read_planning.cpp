@@ -113,7 +113,7 @@ void ZoGetShardsRangeToRead(const std::pair<uint64_t, uint64_t>& rRange, const Z
 
   // Inside one stripe and not a whole stripe: chunk pieces only.
   if (rRange.first / info.sWidth == (end - 1) / info.sWidth && rRange.second != info.sWidth) {
-    if (ChunkPieceCount(rRange.first, rRange.second, info.cSize) > kMaxPlannedPieces) {
+    if (ChunkPieceCount(rRange.first, rRange.second, info.cSize) > kMaxStripePositions) {
       ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoGetShardsRangeToRead error. too many pieces.");
       return;
     }
@@ -131,9 +131,8 @@ void ZoGetShardsRangeToRead(const std::pair<uint64_t, uint64_t>& rRange, const Z
     ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoGetShardsRangeToRead error. k out range.");
     return;
   }
-  const uint64_t total = ChunkPieceCount(rRange.first, head, info.cSize) +
-                         ChunkPieceCount(end - tail, tail, info.cSize) + positions;
-  if (total > kMaxPlannedPieces) {
+  if (ChunkPieceCount(rRange.first, head, info.cSize) > kMaxStripePositions ||
+      ChunkPieceCount(end - tail, tail, info.cSize) > kMaxStripePositions) {
     ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoGetShardsRangeToRead error. too many pieces.");
     return;
   }
