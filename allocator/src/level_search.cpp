@@ -132,7 +132,9 @@ void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<u
       try {
         SearchLevelZero(alloc, req, l0, allocated, out);
       } catch (...) {
-        RecomputeSlotState(alloc, l0, l1, i, alloc.pos.l1Pos);  // keep the levels true to level 0
+        // The output vector could not grow (std::bad_alloc): the units taken so far are cleared
+        // and in `out`; keep this slot's state true to level 0 before the failure goes on.
+        RecomputeSlotState(alloc, l0, l1, i, alloc.pos.l1Pos);
         throw;
       }
       RecomputeSlotState(alloc, l0, l1, i, alloc.pos.l1Pos);
@@ -181,12 +183,9 @@ void ScanLevelTwoWords(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vecto
         alloc.pos.l1Pos = entryStart;
         alloc.pos.l0Pos = kUnsetPos;
       }
-      try {
-        SearchLevelOne(alloc, req, l0, l1, allocated, out);
-      } catch (...) {
-        RecomputeEntryBit(alloc, l1, l2, i, alloc.pos.l2Pos);
-        throw;
-      }
+      // If the output vector cannot grow, the unit that failed is still free, so this entry's
+      // bit stays right; SearchLevelOne has recomputed the slot.
+      SearchLevelOne(alloc, req, l0, l1, allocated, out);
       RecomputeEntryBit(alloc, l1, l2, i, alloc.pos.l2Pos);
       bit = j + 1;
       if (allocated >= req.allocLen) {

@@ -1,0 +1,73 @@
+// When growing the caller's output vector fails, std::bad_alloc reaches the caller and nothing is
+// lost: the output holds exactly the units cleared in level 0, and levels 1 and 2 and the counters
+// still match level 0. This program replaces the global operator new so that one chosen
+// allocation fails.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "alloc_model.h"
+#include "orv_alloc/orv_alloc.h"
+
+namespace {
+
+// Allocations left before one fails; negative: never fail.
+long g_allocationsBeforeFailure = -1;
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (g_allocationsBeforeFailure == 0) {
+    g_allocationsBeforeFailure = -1;
+    throw std::bad_alloc();
+  }
+  if (g_allocationsBeforeFailure > 0) --g_allocationsBeforeFailure;
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+// 64 units of this size nearly fill 32 bits, so no two level-0 words merge into one extent.
+constexpr uint64_t kUnit = (uint64_t{1} << 26) - 1;
+
+TEST(AllocatorOutOfMemoryTest, FailedGrowthLosesNoUnitAndKeepsLevelsTrue) {
+  // The vector grows at its 1st, 2nd, 3rd, 5th, 9th and 17th extent; with W = 3 and one extent
+  // per word, all but the first of these fall inside a slot that has already lost units.
+  for (long failAt = 0; failAt < 6; ++failAt) {
+    SCOPED_TRACE(::testing::Message() << "allocation " << failAt << " fails");
+    alloc_test::Device d = alloc_test::MakeDevice(3, 64 * 24);
+    for (uint64_t& word : d.l0) word = ~uint64_t{0};
+    alloc_test::Rebuild(d);
+    const std::vector<uint64_t> l0Before = d.l0;
+    OrvAllocator a(3, kUnit, OrvAllocPosS{alloc_test::kUnset, alloc_test::kUnset, 0}, d.partialSlots, d.freeSlots);
+    std::vector<OrvExtentS> out;
+
+    // Asks for the whole device, 24 extents. The failure is disarmed before control returns to
+    // the test, whatever happens.
+    auto allocateWithFailure = [&] {
+      struct Disarm {
+        ~Disarm() { g_allocationsBeforeFailure = -1; }
+      } disarm;
+      g_allocationsBeforeFailure = failAt;
+      return a.OrvAllocate(OrvAllocInfoS{64 * 24 * kUnit, kUnit}, d.l0, d.l1, d.l2, out);
+    };
+    EXPECT_THROW(allocateWithFailure(), std::bad_alloc);
+
+    std::vector<uint64_t> l0Expected = l0Before;
+    for (uint64_t u : alloc_test::UnitsOf(out, kUnit)) {
+      EXPECT_TRUE(l0Before[u / 64] >> (u % 64) & 1u) << "unit " << u << " was not free";
+      l0Expected[u / 64] &= ~(uint64_t{1} << (u % 64));
+    }
+    EXPECT_EQ(d.l0, l0Expected);
+    EXPECT_TRUE(alloc_test::Actual(d) == alloc_test::ExpectedUpperLevels(d.w, d.l0, d.l1.size(), d.l2.size()));
+  }
+}
+
+}  // namespace
