@@ -19,7 +19,9 @@ long g_allocationsBeforeFailure = -1;
 
 }  // namespace
 
-void* operator new(std::size_t size) {
+// Kept out of line: inlined into callers, the malloc/free pairing below looks to the compiler like
+// a mismatch with `new`.
+__attribute__((noinline)) void* operator new(std::size_t size) {
   if (g_allocationsBeforeFailure == 0) {
     g_allocationsBeforeFailure = -1;
     throw std::bad_alloc();
@@ -29,8 +31,8 @@ void* operator new(std::size_t size) {
   if (p == nullptr) throw std::bad_alloc();
   return p;
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
