@@ -53,10 +53,6 @@ TEST_F(EcLogOutput, StartLineAndTraceLines) {
                                 "Func ZoSetWriteSection offset=5000 len=10000 csize=4096 headStart=4096 "
                                 "headLength=12288"))
       << log;
-  EXPECT_EQ(1, CountRecordLines(log, "Interface", 4,
-                                "Func ZoOffsetLenToChunkBounds in.first=5000 in.second=10000 csize=512, "
-                                "off=4608 len=10752"))
-      << log;
   // The decision widens three times (its 512 widening repeats the one above), then sums up.
   EXPECT_EQ(1, CountRecordLines(log, "Interface", 4,
                                 "Func ZoOffsetLenToChunkBounds in.first=5000 in.second=10000 csize=16384, "
