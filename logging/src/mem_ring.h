@@ -21,7 +21,8 @@ class MoxRingbuffer {
   ~MoxRingbuffer();
 
   // Discards every record and replaces the storage by `capacity` empty slots (0 is taken as 100).
-  // When that storage cannot be had, reports "rebuild logring error, use default memlog size." and uses 100 slots.
+  // When that storage cannot be had, reports "rebuild logring error, use default memlog size."
+  // and uses 100 slots (should even those fail, the ring keeps none and drops every push).
   void Resize(uint32_t capacity);
 
   // Copies the record into the slot at the tail, overwriting the oldest record when full.
