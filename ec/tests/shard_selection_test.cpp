@@ -118,14 +118,19 @@ TEST_F(ShardSelectionExamples, WriteOfAnEnormousExtentEndsPromptly) {
 TEST(ShardSelectionModel, RelatedShardsAreTheShardsHoldingTheRange) {
   std::mt19937_64 rng(1357u);
   for (const Geometry& g : planning_test::SampleGeometries()) {
-    for (int round = 0; round < 60; ++round) {
+    for (int round = 0; round < 40; ++round) {
       std::pair<uint64_t, uint64_t> range = planning_test::RandomRange(g, rng);
       if (round % 10 == 0) {
         range.second = 0;
       }
       std::set<int> expected{-7};
+      int previous = -7;
       for (uint64_t x = range.first; x < range.first + range.second; ++x) {
-        expected.insert(g.ShardOfByte(x));
+        const int shard = g.ShardOfByte(x);
+        if (shard != previous) {
+          expected.insert(shard);
+          previous = shard;
+        }
       }
       if (range.second == 0 && range.first % g.cSize != 0) {
         expected.insert(g.ShardOfByte(range.first));
