@@ -129,16 +129,6 @@ TEST(AllocatorSearchTest, WrapsToWordZeroAndBackToTheLowBitsOfTheStartWord) {
   ExpectLevelsMatchLevelZero(d);
 }
 
-TEST(AllocatorSearchTest, ShortPassEndsAfterTheStartWord) {
-  // One level-2 word: after a short call the cursor wraps to 0.
-  Device d = DeviceWithFreeUnits(2, 64 * 10, {1});
-  OrvAllocator a(2, kUnit, OrvAllocPosS{200, 1, 0}, d.partialSlots, d.freeSlots);
-  std::vector<OrvExtentS> out;
-  EXPECT_EQ(a.OrvAllocate(OrvAllocInfoS{3 * kUnit, kUnit}, d.l0, d.l1, d.l2, out), kUnit);
-  EXPECT_EQ(a.pos.l2Pos, 0u);
-  EXPECT_EQ(a.pos.l1Pos, kUnset);
-}
-
 TEST(AllocatorSearchTest, MergesWithTheCallersLastExtent) {
   Device d = DeviceWithFreeUnits(1, 128, {60, 61, 62, 63, 64, 65, 66, 67});
   OrvAllocator a(1, kUnit, OrvAllocPosS{60, 0, 0}, d.partialSlots, d.freeSlots);
@@ -182,16 +172,6 @@ TEST(AllocatorSearchTest, CursorAtSlotEndGoesOnAfterItAndKeepsLevelsTrue) {
   out.clear();
   EXPECT_EQ(a.OrvAllocate(OrvAllocInfoS{100 * kUnit, kUnit}, d.l0, d.l1, d.l2, out), 66 * kUnit);
   ExpectExtents(out, {{66 * kUnit, 62 * kUnit}, {40 * kUnit, 4 * kUnit}});
-  ExpectLevelsMatchLevelZero(d);
-}
-
-TEST(AllocatorSearchTest, KeptPositionsInsideTheirParentsAreResumed) {
-  Device d = DeviceWithFreeUnits(2, 64 * 8, {5, 130, 200});
-  // l1Pos = slot 1 (units 128..255), l0Pos = 150: unit 130 lies below the cursor, 200 after it.
-  OrvAllocator a(2, kUnit, OrvAllocPosS{150, 1, 0}, d.partialSlots, d.freeSlots);
-  std::vector<OrvExtentS> out;
-  EXPECT_EQ(a.OrvAllocate(OrvAllocInfoS{2 * kUnit, kUnit}, d.l0, d.l1, d.l2, out), 2 * kUnit);
-  ExpectExtents(out, {{200 * kUnit, kUnit}, {5 * kUnit, kUnit}});
   ExpectLevelsMatchLevelZero(d);
 }
 
