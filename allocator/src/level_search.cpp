@@ -10,7 +10,7 @@
 namespace orv_alloc {
 namespace {
 
-// Where l0Pos stands relative to the slot that l1Pos names.
+// Where a kept child position (l1Pos, l0Pos) stands relative to its parent's range.
 enum class KeptPosition { kInside, kPastEnd, kBeforeStart };
 
 KeptPosition Locate(uint64_t position, uint64_t rangeStart, uint64_t rangeLength) {
