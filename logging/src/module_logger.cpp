@@ -126,13 +126,7 @@ int MoxlogBl::WriteLogText(int level, const std::string& logType, const char* ms
   if (!Passes(level)) {
     return 0;  // would reach neither the file nor the ring
   }
-  PendingRecord record;
-  record.time = ReadLogClock();
-  record.level = level;
-  record.typeLen = logType.size();
-  record.text.reserve(logType.size() + len);
-  record.text.append(logType).append(msg, len);
-
+  const LogClock now = ReadLogClock();
   bool queueFull = false;
   bool wake = false;
   {
@@ -140,7 +134,17 @@ int MoxlogBl::WriteLogText(int level, const std::string& logType, const char* ms
     if (vecNewLog.size() >= VEC_NEW_MAX) {
       queueFull = true;
     } else if (!fileBlocked) {
-      vecNewLog.push_back(std::move(record));
+      // Copied into a slot whose string usually has the room already.
+      PendingRecord& slot = vecNewLog.Next();
+      const size_t needed = logType.size() + len;
+      if (slot.text.capacity() < needed) {
+        slot.text.reserve(needed);
+      }
+      slot.text.assign(logType).append(msg, len);
+      slot.typeLen = logType.size();
+      slot.level = level;
+      slot.time = now;
+      vecNewLog.Push();
     }
     // Also a dropped record wakes a waiting thread: its next pass checks the file size again.
     if (flusherWaiting) {
@@ -247,10 +251,10 @@ void MoxlogBl::FlushToFile() {
   } catch (const std::bad_alloc&) {
     // A ring copy could not get memory: the rest of this batch is lost, the thread goes on.
   }
-  vecFlushLog.clear();
+  vecFlushLog.Clear();
 }
 
-void MoxlogBl::DoFlush(const std::vector<PendingRecord>& records) {
+void MoxlogBl::DoFlush(const RecordBatch& records) {
   if (records.empty()) {
     return;
   }

@@ -21,19 +21,10 @@
 
 #include "log_clock.h"
 #include "mem_ring.h"
+#include "record_batch.h"
 #include "moxlog/moxlog.h"
 
 namespace moxlog {
-
-// A record waiting in the queue: the type and the message share one string (type first, typeLen
-// characters), so that a write allocates at most once; the time stamp is kept as clock values and
-// turned into text by the flush thread.
-struct PendingRecord {
-  std::string text;
-  size_t typeLen = 0;
-  int level = 0;
-  LogClock time{0, 0};
-};
 
 // Entry point of a flush thread: `arg` is the logger; runs its ThreadFuncBody, returns null.
 void* ThreadFunc(void* arg);
@@ -92,7 +83,7 @@ class MoxlogBl {
   // Takes the whole queue and writes it; the flush thread's batch.
   void FlushToFile();
   // Writes a batch (filling the ring) or a ring dump. fileMutex held.
-  void DoFlush(const std::vector<PendingRecord>& records);
+  void DoFlush(const RecordBatch& records);
   void DoFlushMem(const std::vector<MoxlogEntry>& records);
   // Chunk sink of both: opens the file first when none is open (at most once per flush).
   static void WriteChunk(void* self, const char* data, size_t len);
@@ -118,8 +109,8 @@ class MoxlogBl {
   std::mutex vecMutex;   // vecNewLog, the exchange, stopFlag, fileBlocked, flusherWaiting
   std::mutex fileMutex;  // parameters seen by the flush thread, fdLogFile, ring, buffers, file
   std::condition_variable newLogCond;
-  std::vector<PendingRecord> vecNewLog;
-  std::vector<PendingRecord> vecFlushLog;
+  RecordBatch vecNewLog;
+  RecordBatch vecFlushLog;
   std::unique_ptr<char[]> flushBuf;
   std::unique_ptr<MoxRingbuffer> memLogRing;
   bool fileBlocked = false;
