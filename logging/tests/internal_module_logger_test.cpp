@@ -372,6 +372,50 @@ TEST(ModuleLogger, NeverWritesOutsideTheValidatedDirectory) {
   EXPECT_EQ(NormalisedLines(ReadFile(moved + "/swap.log")), (Lines{"T\tD 0 first"}));
 }
 
+TEST(ModuleLogger, AFileThatCannotBeExaminedBlocksWritesUntilItCan) {
+  ScratchDir scratch;
+  const std::string sub = scratch.dir() + "gone";
+  const MoxlogParam p = MakeParam(sub, "blocked", 4, -1);
+  MoxlogBl logger;
+  ASSERT_EQ(logger.Init(p), 0);
+  ASSERT_EQ(logger.WriteLog(0, "B", "first"), 0);
+  ASSERT_TRUE(WaitUntil([&] { return FileHas(p.fullFileName, "first\n"); }));
+
+  // The whole directory goes away: the file can be neither opened nor examined.
+  moxlog_test::LiveStderr err;
+  ASSERT_EQ(unlink(p.fullFileName.c_str()), 0);
+  ASSERT_EQ(rmdir(sub.c_str()), 0);
+  const std::string openFailed = "MoxLog ERROR: Open log_file[" + p.fullFileName + "] failed. errno=[2]\n";
+  const std::string statFailed = "MoxLog ERROR: Get log_file stat failed.[2]\n";
+  // Queued before the thread noticed: its batch finds no file.
+  ASSERT_EQ(logger.WriteLog(0, "B", "wakes-the-thread"), 0);
+  ASSERT_TRUE(WaitUntil([&] {
+    const std::string text = err.Peek();
+    return text.find(openFailed + statFailed) != std::string::npos &&
+           text.find("LogWriteFile fdLogFile < 0") != std::string::npos;
+  }));
+  // From now on records are dropped silently, and each drop lets the thread look again.
+  const size_t reportsBefore = err.Peek().size();
+  ASSERT_EQ(logger.WriteLog(0, "B", "dropped"), 0);
+  ASSERT_TRUE(WaitUntil([&] { return err.Peek().size() > reportsBefore; }));
+
+  ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+  int probe = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    logger.WriteLog(0, "B", "probe-" + std::to_string(probe++));
+    return FileHas(p.fullFileName, "probe-");
+  }));
+  logger.StopRecordLog();
+  const std::string text = err.Text();
+  EXPECT_EQ(text.find("More than"), std::string::npos);
+  EXPECT_EQ(text.substr(reportsBefore).find("LogWriteFile"), std::string::npos) << "a dropped record was queued";
+  const std::string content = ReadFile(p.fullFileName);
+  EXPECT_EQ(content.find("dropped"), std::string::npos);
+  for (const std::string& line : NormalisedLines(content)) {
+    EXPECT_EQ(line.compare(0, 12, "T\tB 0 probe-"), 0) << line;
+  }
+}
+
 TEST(ModuleLogger, StopRightAfterInitLosesNothing) {
   ScratchDir scratch;
   const MoxlogParam p = MakeParam(scratch.dir(), "early", 4, -1);

@@ -74,8 +74,9 @@ MOXLOG_API int MoxlogReloadFileParam(const std::string& oldModuleName, const std
 MOXLOG_API int MoxlogStopRecordLog(const std::string& moduleName);
 
 // Queues one printf-style record (cut at 511 characters) for `moduleName`, or for the default
-// module when that name is not registered. 0 taken (or dropped by a full queue or an oversized
-// file), 1 no such module, 3 null format, -1 formatting failed or module not started.
+// module when that name is not registered. A record whose level passes neither threshold of a
+// running module is not even formatted. 0 taken (or dropped: level filtered, full queue,
+// oversized file), 1 no such module, 3 null format, -1 formatting failed or module not started.
 MOXLOG_API int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& logType,
                               const char* format, ...) __attribute__((format(printf, 4, 5)));
 
