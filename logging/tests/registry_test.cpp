@@ -190,6 +190,11 @@ TEST_F(Registry, ARunningModuleKeepsItsParametersUntilReloaded) {
   EXPECT_EQ(got.fileLogLevel, 4);
   EXPECT_EQ(got.memLogSize, 100u);
   EXPECT_EQ(moxlog_test::FileSize(again.fullFileName), -1);
+  // Both parameter records are written before the reload's stop dumps the ring.
+  ASSERT_TRUE(WaitUntil([&] {
+    const Lines lines = NormalisedLines(ReadFile(first.fullFileName));
+    return std::count(lines.begin(), lines.end(), "T\t 0 Print current param:") == 2;
+  }));
 
   EXPECT_EQ(MoxlogReloadParam("reuse", again), 0);
   ASSERT_EQ(MoxlogGetCurParam("reuse", got), 0);
@@ -199,6 +204,7 @@ TEST_F(Registry, ARunningModuleKeepsItsParametersUntilReloaded) {
   EXPECT_EQ(got.memLogSize, 600u);
   EXPECT_EQ(MoxlogWriteLog(1, "reuse", "R", "after reload"), 0);
   EXPECT_EQ(MoxlogWriteLog(2, "reuse", "R", "filtered now"), 0);
+  ASSERT_TRUE(WaitUntil([&] { return FileHas(again.fullFileName, "after reload\n"); }));
   EXPECT_EQ(MoxlogStopRecordLog("reuse"), 0);
   started.clear();
 
