@@ -176,7 +176,7 @@ void MoxlogBl::RecordParam() {
   if (n < 0) {
     return;  // longer than 511 characters: nothing is logged
   }
-  static const std::string noType;
+  const std::string noType;
   WriteLogText(MOXLOG_CRITICAL, noType, text, static_cast<size_t>(n));
 }
 
@@ -198,7 +198,11 @@ void MoxlogBl::ThreadFuncBody() {
         break;
       }
     }
-    ExamineLogFile();
+    try {
+      ExamineLogFile();
+    } catch (const std::bad_alloc&) {
+      // No memory for the path check: the file stays as it was; the next pass tries again.
+    }
     {
       std::unique_lock<std::mutex> lock(vecMutex);
       if (stopFlag) {
