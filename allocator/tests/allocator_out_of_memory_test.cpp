@@ -1,7 +1,7 @@
 // When growing the caller's output vector fails, std::bad_alloc reaches the caller and nothing is
 // lost: the output holds exactly the units cleared in level 0, and levels 1 and 2 and the counters
-// still match level 0. This program replaces the global operator new so that one chosen
-// allocation fails.
+// still match level 0. The program's operator new is replaced so that one chosen allocation
+// fails.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,28 +11,7 @@
 
 #include "alloc_model.h"
 #include "orv_alloc/orv_alloc.h"
-
-namespace {
-
-// Allocations left before one fails; negative: never fail.
-long g_allocationsBeforeFailure = -1;
-
-}  // namespace
-
-// Kept out of line: inlined into callers, the malloc/free pairing below looks to the compiler like
-// a mismatch with `new`.
-__attribute__((noinline)) void* operator new(std::size_t size) {
-  if (g_allocationsBeforeFailure == 0) {
-    g_allocationsBeforeFailure = -1;
-    throw std::bad_alloc();
-  }
-  if (g_allocationsBeforeFailure > 0) --g_allocationsBeforeFailure;
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
-__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#include "orv_test/counting_new.h"
 
 namespace {
 
@@ -55,9 +34,9 @@ TEST(AllocatorOutOfMemoryTest, FailedGrowthLosesNoUnitAndKeepsLevelsTrue) {
     // the test, whatever happens.
     auto allocateWithFailure = [&] {
       struct Disarm {
-        ~Disarm() { g_allocationsBeforeFailure = -1; }
+        ~Disarm() { orv_test::FailAllocationAfter(-1); }
       } disarm;
-      g_allocationsBeforeFailure = failAt;
+      orv_test::FailAllocationAfter(failAt);
       return a.OrvAllocate(OrvAllocInfoS{64 * 24 * kUnit, kUnit}, d.l0, d.l1, d.l2, out);
     };
     EXPECT_THROW(allocateWithFailure(), std::bad_alloc);

@@ -2,52 +2,14 @@
 // resizes that discard, and pushes that copy into existing slots without allocating.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <deque>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "mem_ring.h"
-
-namespace {
-
-std::atomic<size_t> g_allocations{0};
-
-// Counts every allocation of this program, so that a test can see a push allocate. All forms are
-// replaced, so that each allocation and its release go through the same pair.
-void* CountedAllocate(size_t size) noexcept {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return std::malloc(size == 0 ? 1 : size);
-}
-
-}  // namespace
-
-void* operator new(size_t size) {
-  if (void* p = CountedAllocate(size)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-void* operator new[](size_t size) { return operator new(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return CountedAllocate(size); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return CountedAllocate(size); }
-// The replacement pair is malloc/free by construction; GCC's inlining check cannot see that.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+#include "orv_test/counting_new.h"
 
 namespace {
 
@@ -155,11 +117,11 @@ TEST(MemRingTest, PushesCopyIntoExistingSlotsWithoutAllocating) {
   for (size_t n = 0; n < 8; ++n) {
     ring->Push(records[n]);
   }
-  const size_t before = g_allocations.load();
+  const size_t before = orv_test::AllocationsOnThisThread();
   for (size_t n = 8; n < records.size(); ++n) {
     ring->Push(records[n]);
   }
-  EXPECT_EQ(g_allocations.load() - before, 0u);
+  EXPECT_EQ(orv_test::AllocationsOnThisThread() - before, 0u);
   EXPECT_EQ(ring->TakeAll().back().logLevel, 63);
 }
 
