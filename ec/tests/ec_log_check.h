@@ -1,14 +1,20 @@
-// Test helpers for liborv_ec's log output: a module in a unique directory under /var/log, and a
-// check for one exact record line "<time>\t<tag> <level> <message>" in its log file.
+// Test helpers for liborv_ec's log output: a module in a unique directory under /var/log, a test
+// fixture that starts it at DEBUG levels, and a check for one exact record line
+// "<time>\t<tag> <level> <message>" in its log file.
 #ifndef ORV_EC_TESTS_EC_LOG_CHECK_H_
 #define ORV_EC_TESTS_EC_LOG_CHECK_H_
+
+#include <gtest/gtest.h>
 
 #include <regex>
 #include <sstream>
 #include <string>
 
 #include "moxlog/moxlog.h"
+#include "orv_ec/orv_ec.h"
+#include "orv_test/gate_expectation.h"
 #include "orv_test/scratch_dir.h"
+#include "orv_test/wait_until.h"
 
 namespace ec_test {
 
@@ -45,6 +51,25 @@ inline int CountRecordLines(const std::string& fileText, const std::string& tag,
   }
   return count;
 }
+
+// A test whose library module is started by ZoInit at DEBUG levels in a scratch directory.
+class LoggedModuleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (orv_test::ExpectedGate() == orv_test::GateExpectation::kReject) {
+      GTEST_SKIP() << "the processor gate refuses this processor: no module stays started";
+    }
+    ASSERT_EQ(0, ZoInit(ModuleParam(dir_, MOXLOG_DEBUG, MOXLOG_DEBUG)));
+  }
+
+  // Stops the module (which flushes it) and returns its log file.
+  std::string FinishAndRead() {
+    ZoFinish();
+    return orv_test::ReadFile(LogFileOf(dir_, dir_.name()));
+  }
+
+  orv_test::ScratchDir dir_;
+};
 
 }  // namespace ec_test
 

@@ -18,23 +18,7 @@ namespace {
 
 using ec_test::CountRecordLines;
 
-class EcLogOutput : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (orv_test::ExpectedGate() == orv_test::GateExpectation::kReject) {
-      GTEST_SKIP() << "the processor gate refuses this processor: no module stays started";
-    }
-    ASSERT_EQ(0, ZoInit(ec_test::ModuleParam(dir_, MOXLOG_DEBUG, MOXLOG_DEBUG)));
-  }
-
-  // Stops the module (which flushes it) and returns its log file.
-  std::string FinishAndRead() {
-    ZoFinish();
-    return orv_test::ReadFile(ec_test::LogFileOf(dir_, dir_.name()));
-  }
-
-  orv_test::ScratchDir dir_;
-};
+using EcLogOutput = ec_test::LoggedModuleTest;
 
 TEST_F(EcLogOutput, StartLineAndTraceLines) {
   uint64_t start = 0;

@@ -21,23 +21,10 @@ namespace {
 using ec_test::CountRecordLines;
 using Range = std::pair<uint64_t, uint64_t>;
 
-class PlanningMessages : public ::testing::Test {
+class PlanningMessages : public ec_test::LoggedModuleTest {
  protected:
-  void SetUp() override {
-    if (orv_test::ExpectedGate() == orv_test::GateExpectation::kReject) {
-      GTEST_SKIP() << "the processor gate refuses this processor: no module stays started";
-    }
-    ASSERT_EQ(0, ZoInit(ec_test::ModuleParam(dir_, MOXLOG_DEBUG, MOXLOG_DEBUG)));
-  }
-
-  std::string FinishAndRead() {
-    ZoFinish();
-    return orv_test::ReadFile(ec_test::LogFileOf(dir_, dir_.name()));
-  }
-
   ZoEcInfo Info() const { return ZoEcInfo{4, 6, &mapping_, 4096, 16384, 512}; }
 
-  orv_test::ScratchDir dir_;
   std::vector<int> mapping_;
 };
 
