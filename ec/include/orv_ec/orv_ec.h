@@ -85,9 +85,13 @@ ORV_EC_API void ZoGetShardZeroRange(const std::pair<uint64_t, uint64_t>& rRange,
                                     std::map<int, std::pair<uint64_t, uint64_t>>& zeroRanges);
 
 // --- Region XOR: dest = sources[0] ^ ... ^ sources[count-1] over blockSize bytes ---
+// blockSize must be a multiple of 64 and count 1..256; dest may be one of the sources.
 ORV_EC_API void ZoRegionNeonXor(char** sources, char* dest, int count, unsigned int blockSize);
 
 // --- To-read map rebuild ---
+// Removes from toRead every byte eraseMap covers, then widens what is left to whole csize chunks and
+// merges touching extents. false (toRead untouched) for csize 0, an empty toRead, or extents that
+// overlap inside one map; true otherwise.
 ORV_EC_API bool ZoRebuildToread(const std::map<uint64_t, uint64_t>& eraseMap, uint64_t csize,
                                 std::map<uint64_t, uint64_t>& toRead);
 
