@@ -244,7 +244,7 @@ TEST(ModuleLogger, RecordsAreRefusedWhileTheFileIsOverTheLimit) {
     ASSERT_EQ(ftruncate(fd, 104857601), 0);  // sparse: no disk space taken
     close(fd);
   }
-  moxlog_test::LiveStderr err;
+  orv_test::StderrCapture err;
   MoxlogBl logger;
   ASSERT_EQ(logger.Init(p), 0);
   const std::string tooLarge = "MoxLog ERROR: Log file[" + p.fullFileName + "] is too large (104857601 > 104857600) to write file.\n";
@@ -307,7 +307,7 @@ void ExpectLinkRefused(const std::string& linkTarget, const std::string& victim,
   ASSERT_EQ(unlink(p.fullFileName.c_str()), 0);
   ASSERT_EQ(symlink(linkTarget.c_str(), p.fullFileName.c_str()), 0);
   const std::string before = ReadFile(victim);
-  moxlog_test::LiveStderr err;
+  orv_test::StderrCapture err;
   ASSERT_EQ(logger.WriteLog(0, "L", "through-link-" + tag), 0);
   // The pass reports the refused open; the batch then finds no file.
   ASSERT_TRUE(WaitUntil([&] { return err.Peek().find("LogWriteFile fdLogFile < 0") != std::string::npos; }));
@@ -362,7 +362,7 @@ TEST(ModuleLogger, NeverWritesOutsideTheValidatedDirectory) {
   const std::string moved = scratch.dir() + "moved";
   ASSERT_EQ(rename(sub.c_str(), moved.c_str()), 0);
   ASSERT_EQ(symlink(moved.c_str(), sub.c_str()), 0);
-  moxlog_test::LiveStderr err;
+  orv_test::StderrCapture err;
   ASSERT_EQ(logger.WriteLog(0, "D", "second"), 0);
   ASSERT_TRUE(WaitUntil([&] { return err.Peek().find("LogWriteFile fdLogFile < 0") != std::string::npos; }));
   logger.StopRecordLog();
@@ -382,7 +382,7 @@ TEST(ModuleLogger, AFileThatCannotBeExaminedBlocksWritesUntilItCan) {
   ASSERT_TRUE(WaitUntil([&] { return FileHas(p.fullFileName, "first\n"); }));
 
   // The whole directory goes away: the file can be neither opened nor examined.
-  moxlog_test::LiveStderr err;
+  orv_test::StderrCapture err;
   ASSERT_EQ(unlink(p.fullFileName.c_str()), 0);
   ASSERT_EQ(rmdir(sub.c_str()), 0);
   const std::string openFailed = "MoxLog ERROR: Open log_file[" + p.fullFileName + "] failed. errno=[2]\n";

@@ -71,61 +71,6 @@ inline off_t FileSize(const std::string& path) {
   return stat(path.c_str(), &info) == 0 ? info.st_size : -1;
 }
 
-// Redirects standard error into a temporary file that can be read at any time (Peek), for tests
-// that wait for a report of a background thread; Text() ends the capture.
-class LiveStderr {
- public:
-  LiveStderr() {
-    std::fflush(stderr);
-    char name[] = "/tmp/orv-live-stderr-XXXXXX";
-    fd = mkstemp(name);
-    if (fd < 0) {
-      throw std::runtime_error("mkstemp failed");
-    }
-    unlink(name);
-    saved = dup(STDERR_FILENO);
-    dup2(fd, STDERR_FILENO);
-  }
-  ~LiveStderr() {
-    Restore();
-    close(fd);
-  }
-  LiveStderr(const LiveStderr&) = delete;
-  LiveStderr& operator=(const LiveStderr&) = delete;
-
-  std::string Peek() const {
-    std::string out;
-    char buf[4096];
-    off_t pos = 0;
-    for (;;) {
-      const ssize_t n = pread(fd, buf, sizeof buf, pos);
-      if (n <= 0) {
-        break;
-      }
-      out.append(buf, static_cast<size_t>(n));
-      pos += n;
-    }
-    return out;
-  }
-
-  std::string Text() {
-    Restore();
-    return Peek();
-  }
-
- private:
-  void Restore() {
-    if (saved >= 0) {
-      std::fflush(stderr);
-      dup2(saved, STDERR_FILENO);
-      close(saved);
-      saved = -1;
-    }
-  }
-  int fd = -1;
-  int saved = -1;
-};
-
 // Number of entries of a /proc/self directory ("task": threads, "fd": open descriptors).
 inline int CountProcEntries(const char* which) {
   const std::string path = std::string("/proc/self/") + which;

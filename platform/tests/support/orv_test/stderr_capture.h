@@ -1,5 +1,6 @@
-// Captures what the process writes to standard error (file descriptor 2) between construction and
-// Text(): the error reports of the libraries are checked byte for byte with it.
+// Captures what the process writes to standard error (file descriptor 2) from construction to
+// Text(): the error reports of the libraries are checked byte for byte with it. Peek() reads what
+// has arrived so far without ending the capture.
 #ifndef ORV_TEST_STDERR_CAPTURE_H_
 #define ORV_TEST_STDERR_CAPTURE_H_
 
@@ -29,9 +30,8 @@ class StderrCapture {
   StderrCapture(const StderrCapture&) = delete;
   StderrCapture& operator=(const StderrCapture&) = delete;
 
-  // Stops capturing and returns everything written since construction.
-  std::string Text() {
-    Restore();
+  // Everything written so far, while the capture goes on (for reports of a background thread).
+  std::string Peek() const {
     std::string out;
     char buf[4096];
     off_t pos = 0;
@@ -42,6 +42,12 @@ class StderrCapture {
       pos += n;
     }
     return out;
+  }
+
+  // Stops capturing and returns everything written since construction.
+  std::string Text() {
+    Restore();
+    return Peek();
   }
 
  private:
