@@ -1,6 +1,5 @@
-// Helpers of the logging tests: log file lines with their time stamps checked and normalised,
-// standard error that can be read while it is still being captured, and counts of the process's
-// threads and open descriptors (to see that nothing outlives a logger).
+// Helpers of the logging tests: log file lines with their time stamps checked and normalised, and
+// counts of the process's threads and open descriptors (to see that nothing outlives a logger).
 #ifndef MOXLOG_TESTS_LOG_TEST_SUPPORT_H_
 #define MOXLOG_TESTS_LOG_TEST_SUPPORT_H_
 
