@@ -30,10 +30,15 @@ constexpr size_t MEM_LOG_SIZE_TEXT_MAX = 9;
 // Owns a FILE* and the buffer of getline(3).
 class InputFile {
  public:
-  // Opens `path` for reading if it is a regular file: a FIFO could block the open and a device
-  // could deliver input without end, both with the registry lock held.
+  // Resolves `path` afresh and opens the result for reading if it is a regular file: a FIFO could
+  // block the open and a device could deliver input without end, both with the registry lock held.
+  // get() is null when the path does not resolve or the file cannot be opened.
   explicit InputFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    std::string resolved;
+    if (CanonicalPath(path, resolved) != 0) {
+      return;
+    }
+    const int fd = open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       return;
     }
@@ -103,11 +108,7 @@ bool SectionExists(const std::string& path, const std::string& moduleName) {
   if (headerLen <= 0) {
     return false;
   }
-  std::string resolved;
-  if (CanonicalPath(path, resolved) != 0) {
-    return false;
-  }
-  InputFile file(resolved);
+  InputFile file(path);
   if (file.get() == nullptr) {
     return false;
   }
@@ -122,11 +123,7 @@ bool SectionExists(const std::string& path, const std::string& moduleName) {
 
 bool ReadKeyValue(const std::string& path, const std::string& moduleName, const std::string& key,
                   std::string& value) {
-  std::string resolved;
-  if (CanonicalPath(path, resolved) != 0) {
-    return false;
-  }
-  InputFile file(resolved);
+  InputFile file(path);
   if (file.get() == nullptr) {
     return false;
   }
