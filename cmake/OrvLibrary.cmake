@@ -28,7 +28,9 @@ function(orv_add_shared_library target)
     EXPORT_NAME ${ARG_EXPORT_NAME}
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR}
-    LINK_DEPENDS ${ARG_EXPORTS})
+    LINK_DEPENDS ${ARG_EXPORTS}
+    # Installed, each library finds the project's other libraries beside it, from any prefix.
+    INSTALL_RPATH "$ORIGIN")
   target_link_options(${target} PRIVATE
     "LINKER:--version-script=${ARG_EXPORTS}" "LINKER:-z,relro,-z,now")
   if(NOT ORV_SANITIZE)

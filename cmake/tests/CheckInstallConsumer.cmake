@@ -1,5 +1,6 @@
 # Installs the build tree into WORK_DIR/prefix, then builds and runs a small consumer twice:
-# through find_package(orv) and through pkg-config.
+# through find_package(orv) and through pkg-config; and a consumer of orv_ec alone, whose need of
+# libmoxlog is liborv_ec's, so that liborv_ec's own $ORIGIN run path must find it.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(_prefix ${WORK_DIR}/prefix)
 function(run)
@@ -32,3 +33,16 @@ get_filename_component(_libdir ${_pcdir} DIRECTORY)
 run(${CXX} -std=c++17 ${CONSUMER_SOURCE}/consumer.cpp ${_flags} -Wl,-rpath,${_libdir}
     -o ${WORK_DIR}/pkgconfig_consumer)
 run(${WORK_DIR}/pkgconfig_consumer)
+
+# orv_ec alone, linked --as-needed with a RUNPATH to the prefix: the program does not need
+# libmoxlog itself, and its RUNPATH does not apply to liborv_ec's needs.
+execute_process(COMMAND pkg-config --cflags --libs orv_ec
+  OUTPUT_VARIABLE _ec_flags RESULT_VARIABLE _rc OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT _rc EQUAL 0)
+  message(FATAL_ERROR "pkg-config does not know orv_ec")
+endif()
+separate_arguments(_ec_flags UNIX_COMMAND "${_ec_flags}")
+run(${CXX} -std=c++17 ${CONSUMER_SOURCE}/ec_only.cpp -Wl,--as-needed ${_ec_flags} -Wl,--enable-new-dtags
+    -Wl,-rpath,${_libdir} -o ${WORK_DIR}/ec_only_consumer)
+unset(ENV{LD_LIBRARY_PATH})
+run(${WORK_DIR}/ec_only_consumer)
