@@ -83,7 +83,7 @@ class Parser {
       value_ = std::to_string(o_.alignSize);
       return Fail("must divide the chunk size " + std::to_string(o_.chunkSize));
     }
-    if (!mapping_.empty() || mappingGiven_) {
+    if (mappingGiven_) {
       name_ = "--mapping";
       value_ = mappingText_;
       const uint64_t n = o_.k + o_.codingChunks;

@@ -140,7 +140,7 @@ std::string WriteText(const PlanRun& run) {
   const WritePlan& w = run.write;
   std::string text = "Partial write " + RangeText(w.range) + "\n";
   text += "  chunk-aligned section  " + RangeText(w.section) + "\n";
-  text += Format("  touched chunks         %zu (position:bytes)", w.chunks.size());
+  text += Format("  touched chunks         %" PRIu64 " (position:bytes)", w.touchedChunks);
   for (const auto& c : w.chunks) text += Format(" %" PRIu64 ":%" PRIu64, c.first, c.second);
   text += "\n";
   if (w.update) {
@@ -231,7 +231,7 @@ std::string JsonReport(const PlanRun& run, const std::string& version) {
   j.Range("section", w.section);
   j.Key("chunks").Open('[');
   for (const auto& c : w.chunks) j.Open('{').Key("position").Number(c.first).Key("length").Number(c.second).Close('}');
-  j.Close(']').Key("touched_chunks").Number(w.chunks.size());
+  j.Close(']').Key("touched_chunks").Number(w.touchedChunks);
   j.Key("decision").String(w.update ? "update" : "overwrite").Key("update");
   if (w.update) {
     j.Open('{').Key("index").Number(w.updateChunks.index).Key("whole_chunks").Number(w.updateChunks.count);

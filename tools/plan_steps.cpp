@@ -19,8 +19,12 @@ std::string JoinShards(const std::set<int>& shards) {
 }
 
 void ExplainWrite(const PlanOptions& o, const ZoEcInfo& info, WritePlan& p) {
-  if (p.update && p.updateChunks.count != p.chunks.size()) {
-    p.notes.push_back("the write touches " + std::to_string(p.chunks.size()) + " chunk(s); the update's count of " +
+  if (p.chunks.size() != p.touchedChunks) {
+    p.notes.push_back("the write touches " + std::to_string(p.touchedChunks) +
+                      " chunks, more than liborv_ec lists in one call (its log says so): the chunk list is empty");
+  }
+  if (p.update && p.updateChunks.count != p.touchedChunks) {
+    p.notes.push_back("the write touches " + std::to_string(p.touchedChunks) + " chunk(s); the update's count of " +
                       std::to_string(p.updateChunks.count) + " is whole chunks of data (" +
                       std::to_string(o.write.second) + " / " + std::to_string(o.chunkSize) + ", at most k)");
   }
@@ -49,6 +53,7 @@ WritePlan PlanWrite(const PlanOptions& o, const ZoEcInfo& info) {
   WritePlan p;
   p.range = o.write;
   ZoSetWriteSection(o.write.first, o.write.second, o.chunkSize, p.section.first, p.section.second);
+  p.touchedChunks = p.section.second / o.chunkSize;
   ZoReconstructPrepare(info, o.write, p.chunks);
   p.update = ZoShouldUseUpdate(info, o.write);
   std::map<uint64_t, uint64_t> toRead;

@@ -22,6 +22,7 @@ struct WritePlan {
   Range range{0, 0};
   Range section{0, 0};                 // ZoSetWriteSection: whole chunks covering the write
   std::vector<Range> chunks;           // ZoReconstructPrepare: (chunk position, bytes) per touched chunk
+  uint64_t touchedChunks = 0;          // chunks of the section (the list above may be refused)
   bool update = false;                 // ZoShouldUseUpdate
   ZoChunkInfo updateChunks{0, 0, 0};   // ZoPrepareUpdateChunks, when update
   ShardRanges readFirst;               // shard ranges to read before writing

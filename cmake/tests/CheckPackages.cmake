@@ -73,7 +73,10 @@ run(${CXX} -std=c++17 ${CONSUMER_SOURCE}/ec_only.cpp -Wl,--as-needed ${_flags} -
     -Wl,-rpath,${_libdir} -o ${WORK_DIR}/ec_only_consumer)
 run(${WORK_DIR}/ec_only_consumer)
 
-# The tool finds the libraries relative to itself.
+# The tool finds the libraries relative to itself, and its manual page is installed.
+if(NOT EXISTS ${_root}/usr/share/man/man1/orv_plan.1.gz)
+  message(FATAL_ERROR "orv-tools lacks the manual page")
+endif()
 run(${_root}/usr/bin/orv_plan --version)
 if(NOT run_output STREQUAL "orv_plan ${VERSION}\n")
   message(FATAL_ERROR "orv_plan --version printed: ${run_output}")

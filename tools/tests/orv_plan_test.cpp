@@ -278,6 +278,12 @@ TEST_F(OrvPlanTest, PlansCoverExactlyWhatTheModelSays) {
     const json& w = doc["write"];
     std::vector<Interval> expected;
     const uint64_t wEnd = wOff + wLen;
+    // One piece per touched chunk, together exactly the write.
+    uint64_t pieceBytes = 0;
+    for (const auto& c : w["chunks"]) pieceBytes += c["length"].get<uint64_t>();
+    EXPECT_EQ(pieceBytes, wLen);
+    EXPECT_EQ(w["touched_chunks"], w["chunks"].size());
+    EXPECT_EQ(w["touched_chunks"], (wEnd + cSize - 1) / cSize - wOff / cSize);
     if (w["decision"] == "update") {
       expected.push_back({wOff / cSize * cSize, (wEnd + cSize - 1) / cSize * cSize});
     } else {
