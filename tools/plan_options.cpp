@@ -120,7 +120,10 @@ class Parser {
 
   bool Number(uint64_t lo, uint64_t hi, uint64_t& out) {
     uint64_t v = 0;
-    if (!ParseDecimal(value_, v)) return Fail("not a decimal number");
+    if (!ParseDecimal(value_, v)) {
+      const bool digits = !value_.empty() && value_.find_first_not_of("0123456789") == std::string::npos;
+      return Fail(digits ? "too large" : "not a decimal number");
+    }
     if (v < lo || v > hi) return Fail("out of range " + std::to_string(lo) + ".." + std::to_string(hi));
     out = v;
     return true;
