@@ -250,6 +250,11 @@ Audit RunUnderRotation(const std::string& body, const Settings& settings, Rotati
   const auto start = Clock::now();
   for (int t = 0; t < settings.writers; ++t) {
     writers.emplace_back([&, t] {
+      // A writer that fell behind (descheduled on a busy machine) resumes the pace from now rather
+      // than catching up in a burst, which could overflow the queue: this measures rotation, not
+      // the queue bound.
+      const auto period = std::chrono::nanoseconds(static_cast<long>(1e9 / perThread));
+      auto next = start;
       long seq = 0;
       while (!stop.load(std::memory_order_relaxed)) {
         const int rc = pad.empty() ? MoxlogWriteLog(3, param.usrModuleName, "R", "w%d s%ld", t, seq)
@@ -259,7 +264,12 @@ Audit RunUnderRotation(const std::string& body, const Settings& settings, Rotati
           break;
         }
         ++seq;
-        std::this_thread::sleep_until(start + std::chrono::microseconds(static_cast<long>(1e6 * static_cast<double>(seq) / perThread)));
+        next += period;
+        const auto now = Clock::now();
+        if (now > next + std::chrono::milliseconds(20)) {
+          next = now;
+        }
+        std::this_thread::sleep_until(next);
       }
       written[static_cast<size_t>(t)] = seq;
     });
