@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <new>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "canonical_path.h"
@@ -25,6 +27,13 @@ namespace {
 
 // Largest chunk LogWriteFile writes.
 constexpr int MAX_CHUNK = static_cast<int>(FLUSH_BUF_SIZE) - 1;
+
+// A pass that finds its file gone gives a rotation tool this long to put the new file in place
+// before it creates one itself, looking again at every ROTATION_POLL. Creating at once would race
+// with a tool that renames the file and then creates it: whichever comes second finds the other's
+// file, and the tool moves ours aside under a name it may overwrite at the next collision.
+constexpr auto ROTATION_GRACE = std::chrono::milliseconds(20);
+constexpr auto ROTATION_POLL = std::chrono::microseconds(500);
 
 // Blanks in front of each field of the parameter record.
 #define MOXLOG_PARAM_INDENT "                           "
@@ -133,7 +142,9 @@ int MoxlogBl::WriteLogText(int level, const std::string& logType, const char* ms
     std::lock_guard<std::mutex> lock(vecMutex);
     if (vecNewLog.size() >= VEC_NEW_MAX) {
       queueFull = true;
-    } else if (!fileBlocked) {
+    } else if (fileBlocked) {
+      ++droppedWhileBlocked;
+    } else {
       // Copied into a slot whose string usually has the room already.
       PendingRecord& slot = vecNewLog.Next();
       const size_t needed = logType.size() + len;
@@ -218,11 +229,17 @@ void MoxlogBl::ThreadFuncBody() {
     FlushToFile();
   }
   FlushToFile();  // the final batch
+  // Writing never resumed: the records dropped since the file was blocked are reported now.
+  {
+    std::lock_guard<std::mutex> lock(vecMutex);
+    CountDrops();
+  }
+  ReportDrops();
 }
 
 void MoxlogBl::ExamineLogFile() {
   std::lock_guard<std::mutex> lock(fileMutex);
-  ReOpenLogFile();
+  ReOpenLogFile(true);
   struct stat info {};
   const int rc = fdLogFile >= 0 ? fstat(fdLogFile, &info) : stat(fullFileName.c_str(), &info);
   const int err = errno;
@@ -231,14 +248,34 @@ void MoxlogBl::ExamineLogFile() {
   {
     // Set before the report, so that a write made after the report is refused.
     std::lock_guard<std::mutex> queueLock(vecMutex);
+    CountDrops();
     fileBlocked = blocked;
+    blockedBySize = tooLarge;
   }
   if (rc != 0) {
     PrintError("Get log_file stat failed.[%d]", err);
   } else if (tooLarge) {
     PrintError("Log file[%s] is too large (%ld > %ld) to write file.", fullFileName.c_str(),
                static_cast<long>(info.st_size), MAX_LOG_FILE_SIZE);
+  } else {
+    ReportDrops();
   }
+}
+
+void MoxlogBl::CountDrops() {
+  (blockedBySize ? droppedOverLimit : droppedUnexamined) += droppedWhileBlocked;
+  droppedWhileBlocked = 0;
+}
+
+void MoxlogBl::ReportDrops() {
+  if (droppedOverLimit == 0 && droppedUnexamined == 0) {
+    return;
+  }
+  PrintError("Log file[%s] dropped records: %llu while too large, %llu while it could not be examined.",
+             fullFileName.c_str(), static_cast<unsigned long long>(droppedOverLimit),
+             static_cast<unsigned long long>(droppedUnexamined));
+  droppedOverLimit = 0;
+  droppedUnexamined = 0;
 }
 
 void MoxlogBl::FlushToFile() {
@@ -306,7 +343,7 @@ void MoxlogBl::WriteChunk(void* self, const char* data, size_t len) {
   // A stop or a dump may come before the flush thread's first pass has opened the file.
   if (logger->fdLogFile < 0 && !logger->openTried) {
     logger->openTried = true;
-    logger->ReOpenLogFile();
+    logger->ReOpenLogFile(false);
   }
   logger->LogWriteFile(data, static_cast<int>(len));
 }
@@ -345,36 +382,62 @@ int MoxlogBl::LogWriteFile(const char* text, int len) {
   return 0;
 }
 
-void MoxlogBl::ReOpenLogFile() {
+void MoxlogBl::ReOpenLogFile(bool waitForRotation) {
+  const bool hadFile = fdLogFile >= 0;
   if (fdLogFile >= 0) {
     close(fdLogFile);
     fdLogFile = -1;
   }
+  // The usual case, a file in place, costs one path check and one open, as a creating open would.
+  if (OpenLogFile(false) != ENOENT) {
+    return;
+  }
+  if (waitForRotation && hadFile) {
+    const auto deadline = std::chrono::steady_clock::now() + ROTATION_GRACE;
+    do {
+      std::this_thread::sleep_for(ROTATION_POLL);
+      if (OpenLogFile(false) != ENOENT) {
+        return;
+      }
+    } while (std::chrono::steady_clock::now() < deadline);
+  }
+  OpenLogFile(true);
+}
+
+int MoxlogBl::OpenLogFile(bool create) {
   std::string canonical;
   bool missingIsLast = false;
   const int err = CanonicalPath(fullFileName, canonical, &missingIsLast);
   if (err == ENOENT && !missingIsLast) {
     // The directory itself is gone: nothing can be created there.
     PrintError("Open log_file[%s] failed. errno=[%d]", fullFileName.c_str(), ENOENT);
-    return;
+    return EIO;
   }
   if (err != 0 && err != ENOENT) {
     PrintError("ReOpenLogFile realpath");
-    return;
+    return EIO;
   }
   // fullFileName is the canonical name Init validated, directly inside realDir. Any other
   // canonical form means a symbolic link now stands at the file or on the way to it.
   if (canonical != fullFileName || canonical.compare(0, realDir.size(), realDir) != 0) {
     PrintError("Open log_file[%s] failed. errno=[%d]", fullFileName.c_str(), ELOOP);
-    return;
+    return EIO;
   }
-  const int fd = open(fullFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
-                      static_cast<mode_t>(LOG_FILE_MODE));
+  if (err == ENOENT && !create) {
+    return ENOENT;
+  }
+  const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0);
+  const int fd = open(fullFileName.c_str(), flags, static_cast<mode_t>(LOG_FILE_MODE));
   if (fd < 0) {
-    PrintError("Open log_file[%s] failed. errno=[%d]", fullFileName.c_str(), errno);
-    return;
+    const int openErr = errno;
+    if (openErr == ENOENT && !create) {
+      return ENOENT;  // removed after the path check
+    }
+    PrintError("Open log_file[%s] failed. errno=[%d]", fullFileName.c_str(), openErr);
+    return openErr == ENOENT ? EIO : openErr;
   }
   fdLogFile = fd;
+  return 0;
 }
 
 void MoxlogBl::MemlogToFile() {

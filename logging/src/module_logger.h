@@ -79,7 +79,12 @@ class MoxlogBl {
   int CreateThread();
   void ThreadFuncBody();
   // Reopens the log file and checks its size; sets fileBlocked while new records must be refused.
+  // The pass that clears fileBlocked reports how many records were refused meanwhile.
   void ExamineLogFile();
+  // Adds the records refused since the last pass to the count of the block's cause. vecMutex held.
+  void CountDrops();
+  // Reports the counted refusals in one line, if any, and starts counting afresh.
+  void ReportDrops();
   // Takes the whole queue and writes it; the flush thread's batch.
   void FlushToFile();
   // Writes a batch (filling the ring) or a ring dump. fileMutex held.
@@ -90,8 +95,13 @@ class MoxlogBl {
   // Writes `len` bytes of `text` to the open file. 0 done, 8 no file, errno of a failed write.
   int LogWriteFile(const char* text, int len);
   // Closes the file and opens fullFileName again, never through a symbolic link and never
-  // outside the validated directory. fileMutex held.
-  void ReOpenLogFile();
+  // outside the validated directory. fileMutex held. With `waitForRotation`, when the file that
+  // was open is gone, waits up to ROTATION_GRACE for another one to appear before creating it.
+  void ReOpenLogFile(bool waitForRotation);
+  // Opens fullFileName by the validated path, creating it only with `create`. 0 when open;
+  // ENOENT, unreported, when only the file is missing and `create` is false; otherwise reported,
+  // and not ENOENT.
+  int OpenLogFile(bool create);
 
   bool threadRunning = false;
   bool initialized = false;
@@ -114,6 +124,10 @@ class MoxlogBl {
   std::unique_ptr<char[]> flushBuf;
   std::unique_ptr<MoxRingbuffer> memLogRing;
   bool fileBlocked = false;
+  bool blockedBySize = false;        // what fileBlocked stands for: the size limit (else no stat)
+  uint64_t droppedWhileBlocked = 0;  // refused since the last pass; vecMutex
+  uint64_t droppedOverLimit = 0;     // refused and not yet reported; the flush thread's own
+  uint64_t droppedUnexamined = 0;
   bool flusherWaiting = false;  // the flush thread waits on newLogCond: a write must wake it
   bool openTried = false;       // WriteChunk already tried to open the file in this flush
   TimeStampFormatter timeStamps;
