@@ -19,16 +19,24 @@ namespace orv_ec {
 
 namespace {
 
+// How the sources stream through a block on this host. aarch64 has 32 vector registers, so a
+// 256-byte block (16 registers) leaves 16 for the incoming data, and a three-operand XOR, so one
+// source per step keeps the block in place; the next source's pointer is read a step ahead to
+// keep the loads flowing. x86-64 has 16 (SSE) registers, so the block is 128 bytes, and a
+// two-operand XOR that, one source per step, costs a register copy per lane; two sources per step
+// XOR each other first and then into the block, which needs no copies.
 #if defined(__aarch64__)
 constexpr int kWideLanes = 16;
+constexpr bool kTwoSourcesPerStep = false;
 #else
 constexpr int kWideLanes = 8;
+constexpr bool kTwoSourcesPerStep = true;
 #endif
 
 // Results whose regions together span more bytes than this are written with non-temporal stores:
 // they would not stay in the last-level cache, and skipping it spares the read of each destination
 // line before it is written.
-constexpr size_t kNonTemporalBytes = size_t{16} << 20;
+constexpr size_t kNonTemporalBytes = size_t{8} << 20;
 
 inline const uint8_t* Bytes(const char* p) { return reinterpret_cast<const uint8_t*>(p); }
 
@@ -42,10 +50,8 @@ inline void XorInto(uint8x16_t* acc, const uint8_t* p) {
 }
 
 // Blocks of kLanes * 16 bytes from offset o while they fit below size; returns the offset after
-// the last one. Each block is loaded from the first source and the other sources are XORed into
-// it one after the other, then it is stored. The pointers of the first two sources stay in
-// registers; the pointer of each further source is read one step ahead, so that load is under
-// way while the previous source's data streams in.
+// the last one. Each block is loaded from the first source, the other sources are XORed into it,
+// then it is stored. The pointers of the first two sources stay in registers.
 template <int kLanes, bool kNonTemporal>
 size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t o, size_t size) {
   constexpr size_t kBytes = 16 * kLanes;
@@ -57,7 +63,19 @@ size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t 
     for (int i = 0; i < kLanes; ++i) {
       acc[i] = vld1q_u8(first + o + 16 * i);
     }
-    if (count > 1) {
+    if (kTwoSourcesPerStep) {
+      size_t s = 1;
+      if ((count & 1u) == 0) {
+        XorInto<kLanes>(acc, second + o);
+        s = 2;
+      }
+      for (; s < count; s += 2) {
+        XorInto<kLanes>(acc, Bytes(sources[s]) + o);
+        XorInto<kLanes>(acc, Bytes(sources[s + 1]) + o);
+      }
+    } else if (count > 1) {
+      // The pointer of each further source is read one step ahead, so that load is under way
+      // while the previous source's data streams in.
       const uint8_t* p = second;
       for (size_t s = 2; s < count; ++s) {
         const uint8_t* next = Bytes(sources[s]);
@@ -86,7 +104,7 @@ size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t 
 void XorRegions(const char* const* sources, size_t count, char* dest, size_t size) {
   uint8_t* out = reinterpret_cast<uint8_t*>(dest);
   size_t o = 0;
-  if (size >= kNonTemporalBytes / (count + 1) && NonTemporalStoreFits(out)) {
+  if (size * (count + 1) >= kNonTemporalBytes && NonTemporalStoreFits(out)) {
     o = XorBlocks<kWideLanes, true>(sources, count, out, o, size);
     NonTemporalStoresDone();
   } else {
