@@ -12,7 +12,7 @@ build_root=${ORV_BUILD_ROOT:-$root/build}
 jobs=${ORV_JOBS:-2}
 
 "$root/tools/ensure_packages.sh" cmake make g++ pkgconf binutils libgtest-dev googletest \
-  libbenchmark-dev libspdlog-dev libsimde-dev qemu-user crossbuild-essential-arm64 || exit 1
+  libbenchmark-dev libspdlog-dev libsimde-dev libisal-dev qemu-user crossbuild-essential-arm64 || exit 1
 
 total_passed=0
 total_failed=0
