@@ -13,7 +13,7 @@
 #include "ec_log.h"
 #include "orv_ec/orv_ec.h"
 #include "orv_platform/neon.h"
-#include "region_xor_store.h"
+#include "region_xor_access.h"
 
 namespace orv_ec {
 
@@ -40,19 +40,20 @@ constexpr size_t kNonTemporalBytes = size_t{8} << 20;
 
 inline const uint8_t* Bytes(const char* p) { return reinterpret_cast<const uint8_t*>(p); }
 
-// acc[i] ^= the i-th 16 bytes at p, for every lane.
-template <int kLanes>
+// acc[i] ^= the i-th 16 bytes at p, for every lane; kAligned: p is 16-byte aligned.
+template <int kLanes, bool kAligned>
 inline void XorInto(uint8x16_t* acc, const uint8_t* p) {
 #pragma GCC unroll 16
   for (int i = 0; i < kLanes; ++i) {
-    acc[i] = veorq_u8(acc[i], vld1q_u8(p + 16 * i));
+    acc[i] = veorq_u8(acc[i], kAligned ? LoadAligned(p + 16 * i) : vld1q_u8(p + 16 * i));
   }
 }
 
 // Blocks of kLanes * 16 bytes from offset o while they fit below size; returns the offset after
 // the last one. Each block is loaded from the first source, the other sources are XORed into it,
-// then it is stored. The pointers of the first two sources stay in registers.
-template <int kLanes, bool kNonTemporal>
+// then it is stored. The pointers of the first two sources stay in registers. kAligned: every
+// source except the first is 16-byte aligned (and so is o).
+template <int kLanes, bool kNonTemporal, bool kAligned = false>
 size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t o, size_t size) {
   constexpr size_t kBytes = 16 * kLanes;
   const uint8_t* first = Bytes(sources[0]);
@@ -66,12 +67,12 @@ size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t 
     if (kTwoSourcesPerStep) {
       size_t s = 1;
       if ((count & 1u) == 0) {
-        XorInto<kLanes>(acc, second + o);
+        XorInto<kLanes, kAligned>(acc, second + o);
         s = 2;
       }
       for (; s < count; s += 2) {
-        XorInto<kLanes>(acc, Bytes(sources[s]) + o);
-        XorInto<kLanes>(acc, Bytes(sources[s + 1]) + o);
+        XorInto<kLanes, kAligned>(acc, Bytes(sources[s]) + o);
+        XorInto<kLanes, kAligned>(acc, Bytes(sources[s + 1]) + o);
       }
     } else if (count > 1) {
       // The pointer of each further source is read one step ahead, so that load is under way
@@ -79,10 +80,10 @@ size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t 
       const uint8_t* p = second;
       for (size_t s = 2; s < count; ++s) {
         const uint8_t* next = Bytes(sources[s]);
-        XorInto<kLanes>(acc, p + o);
+        XorInto<kLanes, kAligned>(acc, p + o);
         p = next;
       }
-      XorInto<kLanes>(acc, p + o);
+      XorInto<kLanes, kAligned>(acc, p + o);
     }
     if (kNonTemporal) {
 #pragma GCC unroll 8
@@ -99,16 +100,28 @@ size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t 
   return o;
 }
 
+// Whether every source after the first is 16-byte aligned.
+bool FurtherSourcesAligned(const char* const* sources, size_t count) {
+  uintptr_t bits = 0;
+  for (size_t s = 1; s < count; ++s) {
+    bits |= reinterpret_cast<uintptr_t>(sources[s]);
+  }
+  return (bits & 15u) == 0;
+}
+
 }  // namespace
 
 void XorRegions(const char* const* sources, size_t count, char* dest, size_t size) {
   uint8_t* out = reinterpret_cast<uint8_t*>(dest);
   size_t o = 0;
+  const bool aligned = kAlignedLoadsFold && FurtherSourcesAligned(sources, count);
   if (size * (count + 1) >= kNonTemporalBytes && NonTemporalStoreFits(out)) {
-    o = XorBlocks<kWideLanes, true>(sources, count, out, o, size);
+    o = aligned ? XorBlocks<kWideLanes, true, kAlignedLoadsFold>(sources, count, out, o, size)
+                : XorBlocks<kWideLanes, true>(sources, count, out, o, size);
     NonTemporalStoresDone();
   } else {
-    o = XorBlocks<kWideLanes, false>(sources, count, out, o, size);
+    o = aligned ? XorBlocks<kWideLanes, false, kAlignedLoadsFold>(sources, count, out, o, size)
+                : XorBlocks<kWideLanes, false>(sources, count, out, o, size);
   }
   o = XorBlocks<4, false>(sources, count, out, o, size);
   o = XorBlocks<1, false>(sources, count, out, o, size);

@@ -159,6 +159,7 @@ TEST(XorRegions, LargeRegions) {
     bool misalign;
   };
   const Case cases[] = {{1, kNonTemporalSpan / 2, false},
+                        {4, kNonTemporalSpan / 4, false},
                         {3, kNonTemporalSpan / 4 + 256 + 64 + 16 + 7, true},
                         {8, kNonTemporalSpan / 9 + 64 * 3, false},
                         {16, kNonTemporalSpan / 17 + 1000, true}};

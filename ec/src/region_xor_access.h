@@ -1,9 +1,11 @@
-// Stores of the region XOR kernel: the ordinary 128-bit store, and a non-temporal store of two
-// registers for results too large to stay in the caches. The non-temporal store is the one place
-// where the kernel's source differs between hosts: STNP on aarch64, the SSE2 streaming store on
-// x86-64 (which needs 16-byte aligned addresses), the ordinary store anywhere else.
-#ifndef ORV_EC_REGION_XOR_STORE_H_
-#define ORV_EC_REGION_XOR_STORE_H_
+// Memory access of the region XOR kernel beyond the plain NEON load and store: a load from an
+// address known to be 16-byte aligned, and a non-temporal store of two registers for results too
+// large to stay in the caches. These are the places where the kernel's source differs between
+// hosts: on x86-64 an aligned load can be folded into the XOR that uses it (SSE2 has no unaligned
+// memory operands), and the non-temporal store is STNP on aarch64, the SSE2 streaming store on
+// x86-64 (which needs 16-byte aligned addresses) and the ordinary store anywhere else.
+#ifndef ORV_EC_REGION_XOR_ACCESS_H_
+#define ORV_EC_REGION_XOR_ACCESS_H_
 
 #include <cstdint>
 #include <cstring>
@@ -15,6 +17,26 @@
 #endif
 
 namespace orv_ec {
+
+// Whether LoadAligned differs from vld1q_u8 on this host, so that a kernel for aligned sources is
+// worth having.
+#if !defined(__aarch64__) && defined(__SSE2__)
+constexpr bool kAlignedLoadsFold = true;
+#else
+constexpr bool kAlignedLoadsFold = false;
+#endif
+
+// vld1q_u8(p) for a 16-byte aligned p.
+inline uint8x16_t LoadAligned(const uint8_t* p) {
+#if !defined(__aarch64__) && defined(__SSE2__)
+  const __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+  uint8x16_t v;
+  std::memcpy(&v, &x, sizeof v);
+  return v;
+#else
+  return vld1q_u8(p);
+#endif
+}
 
 // Whether StorePairNonTemporal can write 32 bytes at p.
 inline bool NonTemporalStoreFits(const void* p) {
@@ -58,4 +80,4 @@ inline void NonTemporalStoresDone() {
 
 }  // namespace orv_ec
 
-#endif  // ORV_EC_REGION_XOR_STORE_H_
+#endif  // ORV_EC_REGION_XOR_ACCESS_H_
