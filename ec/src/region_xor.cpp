@@ -58,6 +58,10 @@ size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t 
   constexpr size_t kBytes = 16 * kLanes;
   const uint8_t* first = Bytes(sources[0]);
   const uint8_t* second = Bytes(sources[count > 1 ? 1 : 0]);
+  // The pairs of sources after the first (and, for an even count, the second).
+  const bool evenCount = (count & 1u) == 0;
+  const char* const* pairsBegin = sources + (evenCount ? 2 : 1);
+  const char* const* const pairsEnd = sources + count;
   for (; size - o >= kBytes; o += kBytes) {
     uint8x16_t acc[static_cast<size_t>(kLanes)];
 #pragma GCC unroll 16
@@ -65,14 +69,12 @@ size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t 
       acc[i] = vld1q_u8(first + o + 16 * i);
     }
     if (kTwoSourcesPerStep) {
-      size_t s = 1;
-      if ((count & 1u) == 0) {
+      if (evenCount) {
         XorInto<kLanes, kAligned>(acc, second + o);
-        s = 2;
       }
-      for (; s < count; s += 2) {
-        XorInto<kLanes, kAligned>(acc, Bytes(sources[s]) + o);
-        XorInto<kLanes, kAligned>(acc, Bytes(sources[s + 1]) + o);
+      for (const char* const* pair = pairsBegin; pair != pairsEnd; pair += 2) {
+        XorInto<kLanes, kAligned>(acc, Bytes(pair[0]) + o);
+        XorInto<kLanes, kAligned>(acc, Bytes(pair[1]) + o);
       }
     } else if (count > 1) {
       // The pointer of each further source is read one step ahead, so that load is under way
