@@ -2,7 +2,7 @@
 // come from the portable SIMD layer, so one kernel source serves every host.
 //
 // The kernel keeps a block of the result in vector registers while the sources stream through it,
-// two sources per step. Regions are cut into wide blocks (256 bytes on aarch64, whose 32 vector
+// one or two sources per step depending on the host. Regions are cut into wide blocks (256 bytes on aarch64, whose 32 vector
 // registers hold the block and the loaded data side by side; 128 bytes where there are only 16),
 // then 64-byte blocks, 16-byte steps and single bytes for the rest. Every load of a block is done
 // before the block is stored, so the destination may be one of the sources.
@@ -33,9 +33,9 @@ constexpr int kWideLanes = 8;
 constexpr bool kTwoSourcesPerStep = true;
 #endif
 
-// Results whose regions together span more bytes than this are written with non-temporal stores:
-// they would not stay in the last-level cache, and skipping it spares the read of each destination
-// line before it is written.
+// Results whose regions together span at least this many bytes are written with non-temporal
+// stores: they would not stay in the last-level cache, and skipping it spares the read of each
+// destination line before it is written.
 constexpr size_t kNonTemporalBytes = size_t{8} << 20;
 
 inline const uint8_t* Bytes(const char* p) { return reinterpret_cast<const uint8_t*>(p); }
