@@ -13,7 +13,7 @@ jobs=${ORV_JOBS:-2}
 
 "$root/tools/ensure_packages.sh" cmake make g++ pkgconf binutils libgtest-dev googletest \
   libbenchmark-dev libspdlog-dev libsimde-dev qemu-user crossbuild-essential-arm64 \
-  nlohmann-json3-dev dpkg-dev fakeroot file lintian logrotate || exit 1
+  nlohmann-json3-dev dpkg-dev fakeroot file lintian logrotate libisal-dev || exit 1
 
 total_passed=0
 total_failed=0

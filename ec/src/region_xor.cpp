@@ -1,5 +1,11 @@
-// ZoRegionNeonXor: argument checks and the 64-byte-block NEON kernel; on hosts without NEON the
-// same intrinsics come from the portable SIMD layer.
+// ZoRegionNeonXor: argument checks and the NEON kernel; on hosts without NEON the same intrinsics
+// come from the portable SIMD layer, so one kernel source serves every host.
+//
+// The kernel keeps a block of the result in vector registers while the sources stream through it,
+// one or two sources per step depending on the host. Regions are cut into wide blocks (256 bytes on aarch64, whose 32 vector
+// registers hold the block and the loaded data side by side; 128 bytes where there are only 16),
+// then 64-byte blocks, 16-byte steps and single bytes for the rest. Every load of a block is done
+// before the block is stored, so the destination may be one of the sources.
 #include "region_xor.h"
 
 #include <cstdint>
@@ -7,45 +13,122 @@
 #include "ec_log.h"
 #include "orv_ec/orv_ec.h"
 #include "orv_platform/neon.h"
+#include "region_xor_access.h"
 
 namespace orv_ec {
 
 namespace {
 
+// How the sources stream through a block on this host. aarch64 has 32 vector registers, so a
+// 256-byte block (16 registers) leaves 16 for the incoming data, and a three-operand XOR, so one
+// source per step keeps the block in place; the next source's pointer is read a step ahead to
+// keep the loads flowing. x86-64 has 16 (SSE) registers, so the block is 128 bytes, and a
+// two-operand XOR that, one source per step, costs a register copy per lane; two sources per step
+// XOR each other first and then into the block, which needs no copies.
+#if defined(__aarch64__)
+constexpr int kWideLanes = 16;
+constexpr bool kTwoSourcesPerStep = false;
+#else
+constexpr int kWideLanes = 8;
+constexpr bool kTwoSourcesPerStep = true;
+#endif
+
+// Results whose regions together span at least this many bytes are written with non-temporal
+// stores: they would not stay in the last-level cache, and skipping it spares the read of each
+// destination line before it is written.
+constexpr size_t kNonTemporalBytes = size_t{8} << 20;
+
 inline const uint8_t* Bytes(const char* p) { return reinterpret_cast<const uint8_t*>(p); }
+
+// acc[i] ^= the i-th 16 bytes at p, for every lane; kAligned: p is 16-byte aligned.
+template <int kLanes, bool kAligned>
+inline void XorInto(uint8x16_t* acc, const uint8_t* p) {
+#pragma GCC unroll 16
+  for (int i = 0; i < kLanes; ++i) {
+    acc[i] = veorq_u8(acc[i], kAligned ? LoadAligned(p + 16 * i) : vld1q_u8(p + 16 * i));
+  }
+}
+
+// Blocks of kLanes * 16 bytes from offset o while they fit below size; returns the offset after
+// the last one. Each block is loaded from the first source, the other sources are XORed into it,
+// then it is stored. The pointers of the first two sources stay in registers. kAligned: every
+// source except the first is 16-byte aligned (and so is o).
+template <int kLanes, bool kNonTemporal, bool kAligned = false>
+size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t o, size_t size) {
+  constexpr size_t kBytes = 16 * kLanes;
+  const uint8_t* first = Bytes(sources[0]);
+  const uint8_t* second = Bytes(sources[count > 1 ? 1 : 0]);
+  // The pairs of sources after the first (and, for an even count, the second).
+  const bool evenCount = (count & 1u) == 0;
+  const char* const* pairsBegin = sources + (evenCount ? 2 : 1);
+  const char* const* const pairsEnd = sources + count;
+  for (; size - o >= kBytes; o += kBytes) {
+    uint8x16_t acc[static_cast<size_t>(kLanes)];
+#pragma GCC unroll 16
+    for (int i = 0; i < kLanes; ++i) {
+      acc[i] = vld1q_u8(first + o + 16 * i);
+    }
+    if (kTwoSourcesPerStep) {
+      if (evenCount) {
+        XorInto<kLanes, kAligned>(acc, second + o);
+      }
+      for (const char* const* pair = pairsBegin; pair != pairsEnd; pair += 2) {
+        XorInto<kLanes, kAligned>(acc, Bytes(pair[0]) + o);
+        XorInto<kLanes, kAligned>(acc, Bytes(pair[1]) + o);
+      }
+    } else if (count > 1) {
+      // The pointer of each further source is read one step ahead, so that load is under way
+      // while the previous source's data streams in.
+      const uint8_t* p = second;
+      for (size_t s = 2; s < count; ++s) {
+        const uint8_t* next = Bytes(sources[s]);
+        XorInto<kLanes, kAligned>(acc, p + o);
+        p = next;
+      }
+      XorInto<kLanes, kAligned>(acc, p + o);
+    }
+    if (kNonTemporal) {
+#pragma GCC unroll 8
+      for (int i = 0; i < kLanes; i += 2) {
+        StorePairNonTemporal(out + o + 16 * i, acc[i], acc[i + 1]);
+      }
+    } else {
+#pragma GCC unroll 16
+      for (int i = 0; i < kLanes; ++i) {
+        vst1q_u8(out + o + 16 * i, acc[i]);
+      }
+    }
+  }
+  return o;
+}
+
+// Whether every source after the first is 16-byte aligned.
+bool FurtherSourcesAligned(const char* const* sources, size_t count) {
+  uintptr_t bits = 0;
+  for (size_t s = 1; s < count; ++s) {
+    bits |= reinterpret_cast<uintptr_t>(sources[s]);
+  }
+  return (bits & 15u) == 0;
+}
 
 }  // namespace
 
 void XorRegions(const char* const* sources, size_t count, char* dest, size_t size) {
-  const uint8_t* first = Bytes(sources[0]);
   uint8_t* out = reinterpret_cast<uint8_t*>(dest);
   size_t o = 0;
-  for (; size - o >= 64; o += 64) {
-    uint8x16_t v0 = vld1q_u8(first + o);
-    uint8x16_t v1 = vld1q_u8(first + o + 16);
-    uint8x16_t v2 = vld1q_u8(first + o + 32);
-    uint8x16_t v3 = vld1q_u8(first + o + 48);
-    for (size_t s = 1; s < count; ++s) {
-      const uint8_t* src = Bytes(sources[s]) + o;
-      v0 = veorq_u8(v0, vld1q_u8(src));
-      v1 = veorq_u8(v1, vld1q_u8(src + 16));
-      v2 = veorq_u8(v2, vld1q_u8(src + 32));
-      v3 = veorq_u8(v3, vld1q_u8(src + 48));
-    }
-    vst1q_u8(out + o, v0);
-    vst1q_u8(out + o + 16, v1);
-    vst1q_u8(out + o + 32, v2);
-    vst1q_u8(out + o + 48, v3);
+  const bool aligned = kAlignedLoadsFold && FurtherSourcesAligned(sources, count);
+  if (size * (count + 1) >= kNonTemporalBytes && NonTemporalStoreFits(out)) {
+    o = aligned ? XorBlocks<kWideLanes, true, kAlignedLoadsFold>(sources, count, out, o, size)
+                : XorBlocks<kWideLanes, true>(sources, count, out, o, size);
+    NonTemporalStoresDone();
+  } else {
+    o = aligned ? XorBlocks<kWideLanes, false, kAlignedLoadsFold>(sources, count, out, o, size)
+                : XorBlocks<kWideLanes, false>(sources, count, out, o, size);
   }
-  for (; size - o >= 16; o += 16) {
-    uint8x16_t v = vld1q_u8(first + o);
-    for (size_t s = 1; s < count; ++s) {
-      v = veorq_u8(v, vld1q_u8(Bytes(sources[s]) + o));
-    }
-    vst1q_u8(out + o, v);
-  }
+  o = XorBlocks<4, false>(sources, count, out, o, size);
+  o = XorBlocks<1, false>(sources, count, out, o, size);
   for (; o < size; ++o) {
-    uint8_t b = first[o];
+    uint8_t b = Bytes(sources[0])[o];
     for (size_t s = 1; s < count; ++s) {
       b = static_cast<uint8_t>(b ^ Bytes(sources[s])[o]);
     }
@@ -64,7 +147,6 @@ void RegionXorReference(const char* const* sources, size_t count, char* dest, si
 }
 
 }  // namespace orv_ec
-
 void ZoRegionNeonXor(char** sources, char* dest, int count, unsigned int blockSize) {
   using orv_ec::ecInterfaceTag;
   if ((blockSize & 63u) != 0) {

@@ -12,10 +12,13 @@ constexpr int kMaxXorSources = 256;
 
 // dest[i] = sources[0][i] ^ ... ^ sources[count - 1][i] for every i < size.
 // Requires count >= 1 and `size` readable bytes behind every source and writable bytes behind
-// dest; no alignment is needed. Works in 64-byte blocks held in four 128-bit registers with the
-// sources in the inner loop, then 16-byte steps and single bytes for the rest. Every source byte
-// of a step is read before the destination of that step is written, so dest may be one of the
-// sources; other overlaps are not supported.
+// dest; no alignment is needed. Works in wide blocks held in 128-bit registers with the sources
+// in the inner loop (256 bytes on aarch64, 128 bytes on hosts with 16 vector registers), then
+// 64-byte blocks, 16-byte steps and single bytes for the rest. Every source byte of a block is
+// read before the destination of that block is written, and each destination byte is written
+// once, so dest may be one of the sources; other overlaps are not supported. Reads the sources
+// table only at indexes below count. Results too large for the caches are written with
+// non-temporal stores.
 void XorRegions(const char* const* sources, size_t count, char* dest, size_t size);
 
 // The same result, one byte at a time, with no vector code: the reference for tests and

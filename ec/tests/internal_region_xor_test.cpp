@@ -1,7 +1,8 @@
-// Region XOR: the SIMD kernel against the byte-wise reference for 1 to 256 sources, sizes 0 to
-// 64 KiB (odd ones included), unaligned regions and in-place use, with guard bytes around the
-// destination; and ZoRegionNeonXor's argument handling, which leaves the destination untouched
-// whenever it refuses a call.
+// Region XOR: the SIMD kernel against the byte-wise reference for 1 to 256 sources, every size
+// up to a few blocks past the widest block, random sizes up to 64 KiB, regions large enough for
+// the non-temporal stores, unaligned regions and in-place use with the destination equal to each
+// source in turn, with guard bytes around the destination; and ZoRegionNeonXor's argument
+// handling, which leaves the destination untouched whenever it refuses a call.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,6 +23,11 @@ namespace {
 constexpr size_t kGuard = 48;        // bytes checked on each side of the destination
 constexpr uint8_t kGuardByte = 0xA5;
 constexpr size_t kMaxSize = 64 * 1024;
+// Past three of the widest blocks (256 bytes), three 64-byte blocks, three 16-byte steps and the
+// last bytes, so that every block width is entered, left and skipped.
+constexpr size_t kPastEveryWidth = 3 * 256 + 3 * 64 + 3 * 16 + 15 + 256;
+// Sources and destination together at least this large are written with non-temporal stores.
+constexpr size_t kNonTemporalSpan = size_t{8} << 20;
 
 // Random source regions at chosen misalignments, and a destination framed by guard bytes.
 class Regions {
@@ -86,8 +92,8 @@ TEST(RegionXorReference, XorsBytes) {
 
 TEST(XorRegions, EverySmallSizeAndCount) {
   std::mt19937_64 rng(1);
-  for (size_t size = 0; size <= 200; ++size) {
-    for (size_t count : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{8}}) {
+  for (size_t size = 0; size <= kPastEveryWidth; ++size) {
+    for (size_t count : {size_t{1}, size_t{2}, size_t{3}, size_t{4}, size_t{5}, size_t{8}}) {
       Regions r(rng, count, size, (size + count) % 2 == 1);
       const std::vector<char> expected = r.Expected();
       orv_ec::XorRegions(r.sources(), r.count(), r.dest(), r.size());
@@ -123,6 +129,49 @@ TEST(XorRegions, DestinationMayBeOneOfTheSources) {
     char* dest = srcs[rng() % count];
     orv_ec::XorRegions(srcs, count, dest, size);
     ASSERT_EQ(expected, std::vector<char>(dest, dest + size)) << "size " << size << " count " << count;
+  }
+}
+
+// In place: the destination is each source in turn, at sizes that end in every block width.
+TEST(XorRegions, DestinationEqualToEachSourceInTurn) {
+  std::mt19937_64 rng(7);
+  for (size_t count : {size_t{1}, size_t{2}, size_t{3}, size_t{6}, size_t{7}, size_t{17}}) {
+    for (size_t size : {size_t{16}, size_t{64}, size_t{100}, size_t{256}, size_t{2 * 256 + 64 + 16 + 5},
+                        size_t{5 * 256 + 3 * 64}, rng() % kPastEveryWidth}) {
+      for (size_t k = 0; k < count; ++k) {
+        Regions r(rng, count, size, true);
+        const std::vector<char> expected = r.Expected();
+        char* dest = r.mutableSources()[k];
+        orv_ec::XorRegions(r.sources(), count, dest, size);
+        ASSERT_EQ(expected, std::vector<char>(dest, dest + size)) << "size " << size << " count " << count << " dest " << k;
+      }
+    }
+  }
+}
+
+// Regions large enough for the non-temporal stores: aligned and unaligned destinations, sizes
+// with a tail, and the destination equal to a source.
+TEST(XorRegions, LargeRegions) {
+  std::mt19937_64 rng(8);
+  struct Case {
+    size_t count;
+    size_t size;
+    bool misalign;
+  };
+  const Case cases[] = {{1, kNonTemporalSpan / 2, false},
+                        {4, kNonTemporalSpan / 4, false},
+                        {3, kNonTemporalSpan / 4 + 256 + 64 + 16 + 7, true},
+                        {8, kNonTemporalSpan / 9 + 64 * 3, false},
+                        {16, kNonTemporalSpan / 17 + 1000, true}};
+  for (const Case& c : cases) {
+    Regions r(rng, c.count, c.size, c.misalign);
+    const std::vector<char> expected = r.Expected();
+    orv_ec::XorRegions(r.sources(), r.count(), r.dest(), r.size());
+    ASSERT_TRUE(expected == r.DestCopy()) << "size " << c.size << " count " << c.count;
+    ASSERT_TRUE(r.GuardsIntact()) << "size " << c.size << " count " << c.count;
+    char* inPlace = r.mutableSources()[c.count / 2];
+    orv_ec::XorRegions(r.sources(), r.count(), inPlace, r.size());
+    ASSERT_TRUE(expected == std::vector<char>(inPlace, inPlace + c.size)) << "in place, count " << c.count;
   }
 }
 
