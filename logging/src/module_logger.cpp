@@ -17,6 +17,7 @@
 #include "log_line.h"
 #include "log_param.h"
 #include "log_path.h"
+#include "no_link_open.h"
 #include "orv_platform/bounded_text.h"
 
 namespace moxlog {
@@ -368,8 +369,9 @@ void MoxlogBl::ReOpenLogFile() {
     PrintError("Open log_file[%s] failed. errno=[%d]", fullFileName.c_str(), ELOOP);
     return;
   }
-  const int fd = open(fullFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
-                      static_cast<mode_t>(LOG_FILE_MODE));
+  // A directory on the way may be swapped for a link after the check above: the open itself
+  // follows no link at all.
+  const int fd = OpenNoLinks(fullFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND, static_cast<mode_t>(LOG_FILE_MODE));
   if (fd < 0) {
     PrintError("Open log_file[%s] failed. errno=[%d]", fullFileName.c_str(), errno);
     return;

@@ -15,7 +15,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,22 +26,17 @@
 
 namespace {
 
+using moxlog_test::ChildEnd;
+using moxlog_test::ChildFail;
+using moxlog_test::kChildSkip;
 using moxlog_test::NormalisedLines;
+using moxlog_test::RunInChild;
 using orv_test::ReadFile;
 using orv_test::ScratchDir;
 using orv_test::WaitUntil;
 using Lines = std::vector<std::string>;
 
-constexpr int kRingRecords = 150;   // level 3: ring only
-constexpr int kChildSkip = 77;      // the child could not set its scene up here
-constexpr int kChildFailed = 100;   // a step before the crash failed (reason on its stderr)
-
-// Ends the child with a reason on its standard error.
-[[noreturn]] void ChildFail(const std::string& why, int code = kChildFailed) {
-  std::fprintf(stderr, "child: %s\n", why.c_str());
-  std::fflush(stderr);
-  _exit(code);
-}
+constexpr int kRingRecords = 150;  // level 3: ring only
 
 MoxlogParam ModuleParam(const std::string& dir, const std::string& name) {
   // File threshold 0, ring threshold 4: the ring holds what the file does not.
@@ -80,42 +74,6 @@ Lines ExpectedFile(const std::string& dir, const std::string& name) {
   return lines;
 }
 
-struct ChildEnd {
-  int status = 0;
-  std::string err;  // the child's standard error
-};
-
-// Runs `body` in a forked child whose standard error goes to a file; `body` must end the process.
-// A child that has not ended after 60 s is killed and reported (status -1).
-ChildEnd RunChild(const std::string& scratch, const std::function<void()>& body) {
-  const std::string errPath = scratch + "/child.err";
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int fd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd >= 0) {
-      dup2(fd, STDERR_FILENO);
-      close(fd);
-    }
-    body();
-    ChildFail("survived its crash");
-  }
-  ChildEnd end;
-  if (pid < 0) {
-    end.status = -1;
-    end.err = "fork failed";
-    return end;
-  }
-  const bool ended = WaitUntil([&] { return waitpid(pid, &end.status, WNOHANG) == pid; }, std::chrono::seconds(60));
-  if (!ended) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    end.status = -1;
-  }
-  end.err = ReadFile(errPath);
-  return end;
-}
-
 // The scene of every case: `previous` installed for `sig` (the default disposition unless given,
 // so that a sanitizer's own handler does not stand in the chain), two modules with full rings and
 // the dump enabled (twice: the second call must change nothing).
@@ -150,7 +108,7 @@ TEST(CrashDump, EveryRingIsWrittenAndTheProcessEndsByItsSignal) {
   for (const CrashKind& kind : kinds) {
     SCOPED_TRACE(kind.name);
     ScratchDir scratch;
-    const ChildEnd end = RunChild(scratch.path(), [&] {
+    const ChildEnd end = RunInChild(scratch.path() + "/child.err", [&] {
       PrepareChild(scratch.dir(), kind.sig);
       kind.crash();
     });
@@ -177,7 +135,7 @@ extern "C" void PreviousHandler(int) {
 TEST(CrashDump, ThePreviousHandlerRunsAfterTheDump) {
   ScratchDir scratch;
   g_previousSees = scratch.dir() + "alpha.log";
-  const ChildEnd end = RunChild(scratch.path(), [&] {
+  const ChildEnd end = RunInChild(scratch.path() + "/child.err", [&] {
     PrepareChild(scratch.dir(), SIGABRT, PreviousHandler);
     std::abort();
   });
@@ -206,7 +164,7 @@ bool AThreadWaitsInAFifoOpen() {
 
 TEST(CrashDump, AModuleWhoseLockIsHeldIsSkippedWithAReport) {
   ScratchDir scratch;
-  const ChildEnd end = RunChild(scratch.path(), [&] {
+  const ChildEnd end = RunInChild(scratch.path() + "/child.err", [&] {
     PrepareChild(scratch.dir(), SIGABRT);
     // alpha's flush thread takes its file lock and then sleeps in the open of a FIFO put in place
     // of its log file: the lock stays held until the process ends.
