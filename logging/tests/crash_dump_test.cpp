@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -86,8 +87,14 @@ void PrepareChild(const std::string& dir, int sig, void (*previous)(int) = SIG_D
   }
 }
 
-void NullWrite() {
-  volatile int* volatile target = nullptr;
+// A real fault: a store to a page that allows no access (not a null pointer, which the undefined
+// behaviour checker would catch before the processor does).
+void FaultingWrite() {
+  void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (page == MAP_FAILED) {
+    ChildFail("mmap");
+  }
+  volatile int* volatile target = static_cast<int*>(page);
   *target = 1;
 }
 
@@ -99,7 +106,7 @@ struct CrashKind {
 
 TEST(CrashDump, EveryRingIsWrittenAndTheProcessEndsByItsSignal) {
   const CrashKind kinds[] = {
-      {"null write on another thread", SIGSEGV, [] { std::thread([] { NullWrite(); }).join(); }},
+      {"faulting write on another thread", SIGSEGV, [] { std::thread([] { FaultingWrite(); }).join(); }},
       {"abort", SIGABRT, [] { std::abort(); }},
       {"SIGBUS", SIGBUS, [] { std::raise(SIGBUS); }},
       {"SIGILL", SIGILL, [] { std::raise(SIGILL); }},
