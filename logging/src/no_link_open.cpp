@@ -17,6 +17,12 @@ bool IsDotOrDotDot(const char* name, size_t len) {
   return (len == 1 && name[0] == '.') || (len == 2 && name[0] == '.' && name[1] == '.');
 }
 
+void CloseDir(int fd) {
+  if (fd != AT_FDCWD) {
+    close(fd);
+  }
+}
+
 }  // namespace
 
 int OpenNoLinks(const char* path, int flags, mode_t mode) {
@@ -24,42 +30,44 @@ int OpenNoLinks(const char* path, int flags, mode_t mode) {
     errno = EINVAL;
     return -1;
   }
-  // One component at a time, copied into a fixed buffer with its terminating NUL.
-  char name[kPathMax + 1];
-  int dirFd = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) {
-    return -1;
-  }
+  // One component at a time, copied into a fixed buffer with its terminating NUL. The first one
+  // is opened by its absolute name ("/var" rather than "var" below an open "/"): the same on
+  // Linux, and it keeps working under a user-mode emulator that maps "/" to a sysroot.
+  char name[kPathMax + 2];
+  name[0] = '/';
+  int dirFd = AT_FDCWD;
   size_t pos = 1;
   for (;;) {
     while (path[pos] == '/') {
       ++pos;
     }
+    // The first component keeps its leading "/".
+    char* const component = dirFd == AT_FDCWD ? name + 1 : name;
     size_t len = 0;
     while (path[pos + len] != '\0' && path[pos + len] != '/') {
       if (pos + len >= kPathMax) {
-        close(dirFd);
+        CloseDir(dirFd);
         errno = ENAMETOOLONG;
         return -1;
       }
-      name[len] = path[pos + len];
+      component[len] = path[pos + len];
       ++len;
     }
-    name[len] = '\0';
+    component[len] = '\0';
     size_t next = pos + len;
     while (path[next] == '/') {
       ++next;
     }
     const bool last = path[next] == '\0';
-    if (len == 0 || IsDotOrDotDot(name, len)) {
-      close(dirFd);
+    if (len == 0 || IsDotOrDotDot(component, len)) {
+      CloseDir(dirFd);
       errno = EINVAL;
       return -1;
     }
     const int fd = last ? openat(dirFd, name, flags | O_NOFOLLOW | O_CLOEXEC, mode)
                         : openat(dirFd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     const int err = errno;
-    close(dirFd);
+    CloseDir(dirFd);
     if (fd < 0) {
       errno = err;
       return -1;

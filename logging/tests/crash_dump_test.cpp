@@ -98,6 +98,17 @@ void FaultingWrite() {
   *target = 1;
 }
 
+// Recursion without end (the compiler cannot see that the depth never reaches its limit).
+volatile long g_depthLimit = -1;
+long Recurse(long depth) {
+  volatile char frame[1024];
+  frame[0] = static_cast<char>(depth);
+  if (depth == g_depthLimit) {
+    return frame[0];
+  }
+  return Recurse(depth + 1) + frame[0];
+}
+
 struct CrashKind {
   const char* name;
   int sig;
@@ -108,6 +119,8 @@ TEST(CrashDump, EveryRingIsWrittenAndTheProcessEndsByItsSignal) {
   const CrashKind kinds[] = {
       {"faulting write on another thread", SIGSEGV, [] { std::thread([] { FaultingWrite(); }).join(); }},
       {"abort", SIGABRT, [] { std::abort(); }},
+      // The thread that enabled the dump has an alternate signal stack for its handler.
+      {"stack overflow", SIGSEGV, [] { std::printf("%ld", Recurse(0)); }},
       {"SIGBUS", SIGBUS, [] { std::raise(SIGBUS); }},
       {"SIGILL", SIGILL, [] { std::raise(SIGILL); }},
       {"SIGFPE", SIGFPE, [] { std::raise(SIGFPE); }},
