@@ -9,6 +9,13 @@
 // with its lock held. Table slots are atomic words that a handler claims for the time it reads the
 // logger; taking a logger out waits while a handler has claimed it, so a logger is never deleted
 // under a dump.
+//
+// Each logger's file lock (which guards its ring, descriptor and parameters) is only tried, with
+// std::mutex::try_lock, repeated for at most 200 ms in all. pthread_mutex_trylock is not on the
+// POSIX list of async-signal-safe functions; on Linux a normal mutex's try-lock is one atomic
+// compare-and-swap with no system call, it never blocks, and it fails on a lock the crashed
+// thread itself holds, which is what the handler needs. A module whose lock stays held is
+// skipped with a report on standard error.
 #ifndef MOXLOG_CRASH_DUMP_H_
 #define MOXLOG_CRASH_DUMP_H_
 
