@@ -7,9 +7,9 @@
 //   moxlog_soak [seconds (default 10)] [records per second per writer (default 10000, 0: no pause)]
 //
 // Run as a user who may create directories under /var/log/. Exit status: 0 when every record is
-// accounted for (found, or reported dropped, or written within a copy-truncate window), 1 when a
-// record was found twice, a line is not a record of this run, or records went missing otherwise;
-// 2 on a usage or set-up error.
+// accounted for (found, or reported dropped, or possibly written within a copy-truncate window or
+// while the file was over its size limit), 1 when a record was found twice, a line is not a
+// record of this run, or records went missing otherwise; 2 on a usage or set-up error.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,6 +101,7 @@ off_t CopyFile(const std::string& from, const std::string& to) {
 // Counts the logger's reports on standard error, which is redirected into a pipe.
 struct Reports {
   std::atomic<uint64_t> queueFull{0};
+  std::atomic<uint64_t> blocked{0};  // passes that refused new records (file too large or not there)
   std::atomic<uint64_t> other{0};
   std::mutex firstOtherMutex;
   std::string firstOther;
@@ -118,6 +119,9 @@ void ReadReports(int fd, Reports& reports) {
       pending.erase(0, end + 1);
       if (line == "MoxLog ERROR: More than VEC_NEW_MAX.") {
         ++reports.queueFull;
+      } else if (line.find("to write file.") != std::string::npos ||
+                 line.compare(0, 39, "MoxLog ERROR: Get log_file stat failed.") == 0) {
+        ++reports.blocked;
       } else {
         if (reports.other++ == 0) {
           std::lock_guard<std::mutex> lock(reports.firstOtherMutex);
@@ -245,11 +249,14 @@ int main(int argc, char** argv) {
   std::printf("reported dropped       %" PRIu64 " (\"More than VEC_NEW_MAX.\")\n", dropped);
   std::printf("missing                %" PRIu64 " (%" PRIu64 " bytes were cut by copy-truncate after its copy)\n",
               missing, truncatedUnread);
+  std::printf("blocked passes         %" PRIu64 " (records refused while the file was over 104857600 bytes\n"
+              "                       or could not be examined are dropped without a report each)\n",
+              reports.blocked.load());
   std::printf("found twice            %" PRIu64 "\n", tally.duplicates);
   std::printf("foreign lines          %" PRIu64 "%s%s", tally.foreign, tally.foreign ? ", first: " : "\n",
               tally.foreign ? tally.firstForeign.c_str() : "");
   std::printf("other reports          %" PRIu64 "%s%s\n", reports.other.load(), reports.other ? ", first: " : "",
               reports.firstOther.c_str());
-  const bool missingExplained = missing == 0 || truncatedUnread > 0;
+  const bool missingExplained = missing == 0 || truncatedUnread > 0 || reports.blocked.load() > 0;
   return tally.duplicates == 0 && tally.foreign == 0 && missingExplained ? 0 : 1;
 }
