@@ -34,6 +34,26 @@ using orv_test::ScratchDir;
 using orv_test::WaitUntil;
 using Lines = std::vector<std::string>;
 
+// Stops a background loop and joins its thread when the scope ends, also when an assertion
+// leaves the test early (a joinable thread would otherwise end the program).
+class StopAndJoin {
+ public:
+  StopAndJoin(std::atomic<bool>& flag, std::thread& thread) : flag_(flag), thread_(thread) {}
+  StopAndJoin(const StopAndJoin&) = delete;
+  StopAndJoin& operator=(const StopAndJoin&) = delete;
+  ~StopAndJoin() { Stop(); }
+  void Stop() {
+    flag_.store(false);
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+  }
+
+ private:
+  std::atomic<bool>& flag_;
+  std::thread& thread_;
+};
+
 size_t CountOf(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
@@ -140,6 +160,7 @@ TEST(LoggerFaults, RenamedOverAndOverWhileWritingEveryRecordIsFoundOnce) {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
   });
+  StopAndJoin stopRotator(writing, rotator);
   constexpr int kRecords = 6000;
   for (int i = 0; i < kRecords; ++i) {
     ASSERT_EQ(MoxlogWriteLog(MOXLOG_CRITICAL, "spin", "S", "seq-%d", i), 0);
@@ -147,8 +168,7 @@ TEST(LoggerFaults, RenamedOverAndOverWhileWritingEveryRecordIsFoundOnce) {
       std::this_thread::sleep_for(std::chrono::microseconds(100));  // stay clear of the queue bound
     }
   }
-  writing.store(false);
-  rotator.join();
+  stopRotator.Stop();
   ASSERT_EQ(MoxlogStopRecordLog("spin"), 0);
   const std::string reports = err.Text();
   EXPECT_EQ(reports.find("More than VEC_NEW_MAX."), std::string::npos) << "the test outran the queue";
@@ -197,6 +217,7 @@ TEST(LoggerFaults, LinksSwappedInWhileWritingAreNeverFollowed) {
       }
     }
   });
+  StopAndJoin stopWriter(writing, writer);
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   for (int round = 0; std::chrono::steady_clock::now() < until; ++round) {
     if (round % 2 == 0) {
@@ -220,8 +241,7 @@ TEST(LoggerFaults, LinksSwappedInWhileWritingAreNeverFollowed) {
       ASSERT_EQ(rename(moved.c_str(), sub.c_str()), 0);
     }
   }
-  writing.store(false);
-  writer.join();
+  stopWriter.Stop();
   // Logging resumes: a record written while the last pass found no file is dropped (that pass
   // blocked writes), so the check writes until one arrives.
   ASSERT_TRUE(WaitUntil([&] {
