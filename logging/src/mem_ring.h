@@ -34,6 +34,17 @@ class MoxRingbuffer {
   uint32_t Capacity() const;
   int Count() const;
 
+  // Calls visit(record) for each record held, oldest first, leaving the ring as it is. Allocates
+  // nothing (the crash dump reads the ring from a signal handler).
+  template <typename Visit>
+  void ForEachHeld(Visit&& visit) const {
+    const MoxlogEntry* slot = head;
+    for (int i = 0; i < count; ++i) {
+      visit(*slot);
+      slot = (slot == last) ? first : slot + 1;
+    }
+  }
+
  private:
   MoxRingbuffer(std::unique_ptr<MoxlogEntry[]> slots, uint32_t slotCount);
   // `slotCount` value-initialised records, or null when they cannot be allocated.

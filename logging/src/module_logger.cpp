@@ -19,6 +19,7 @@
 #include "log_line.h"
 #include "log_param.h"
 #include "log_path.h"
+#include "no_link_open.h"
 #include "orv_platform/bounded_text.h"
 
 namespace moxlog {
@@ -426,8 +427,10 @@ int MoxlogBl::OpenLogFile(bool create) {
   if (err == ENOENT && !create) {
     return ENOENT;
   }
-  const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0);
-  const int fd = open(fullFileName.c_str(), flags, static_cast<mode_t>(LOG_FILE_MODE));
+  // A directory on the way may be swapped for a link after the check above: the open itself
+  // follows no link at all.
+  const int flags = O_WRONLY | O_APPEND | (create ? O_CREAT : 0);
+  const int fd = OpenNoLinks(fullFileName.c_str(), flags, static_cast<mode_t>(LOG_FILE_MODE));
   if (fd < 0) {
     const int openErr = errno;
     if (openErr == ENOENT && !create) {

@@ -73,6 +73,7 @@ class MoxlogBl {
 
  private:
   friend void* ThreadFunc(void* arg);
+  friend class CrashDumpAccess;  // reads the ring, the file and the thresholds after a crash
 
   // 0 when the flush thread runs (started now or before), 1 when it cannot be started, -99
   // when the ring cannot be had. Called by Init with fileMutex held.

@@ -10,6 +10,7 @@
 #include <memory>
 #include <utility>
 
+#include "crash_dump.h"
 #include "log_param.h"
 #include "orv_platform/bounded_text.h"
 
@@ -45,6 +46,7 @@ class RegistryTeardown {
     Registry& registry = TheRegistry();
     std::lock_guard<std::recursive_mutex> lock(registry.mutex);
     for (auto& entry : registry.modules) {
+      CrashDumpUntrack(entry.second.get());
       entry.second->StopRecordLog();
     }
     registry.modules.clear();
@@ -64,6 +66,7 @@ MoxlogBl* GetOrCreateLogger(const MoxlogParam& param) {
   auto it = modules.find(key);
   if (it == modules.end()) {
     it = modules.emplace(key, std::make_unique<MoxlogBl>()).first;
+    CrashDumpTrack(it->second.get(), key);
   }
   return it->second.get();
 }
@@ -121,6 +124,7 @@ int MoxlogStopRecordLog(const std::string& moduleName) {
       return 1;
     }
     std::unique_ptr<moxlog::MoxlogBl> logger = std::move(it->second);
+    moxlog::CrashDumpUntrack(logger.get());
     logger->StopRecordLog();
     modules.erase(it);
     logger.reset();

@@ -90,4 +90,25 @@ MOXLOG_API int MoxlogGetCurParam(const std::string& moduleName, MoxlogParam& par
 // Sets `version` to "V1.0.0". Always 0.
 MOXLOG_API int MoxlogGetVersion(std::string& version);
 
+// Opt-in crash dump of the memory rings. Installs handlers for SIGSEGV, SIGBUS, SIGILL, SIGFPE and
+// SIGABRT that write the ring of every registered module into its log file, in the lines of
+// MoxlogMemToFile ("MemLog >> " + time stamp, tab, type, blank, level, blank, message), then put
+// back the handler that was installed before and raise the signal again, so the process ends (or
+// the earlier handler runs) as it would have without the dump. Returns 0 when the handlers are
+// installed (also when an earlier call installed them: a second call changes nothing), non-zero
+// when they cannot be, in which case the earlier handlers stay in place.
+//
+// The handlers use async-signal-safe calls only and never take the registry lock. A module whose
+// file lock another thread still holds after 200 ms in all (or that the crashed thread itself
+// holds) is skipped with a report on standard error ("MoxLog ERROR: Crash dump skips
+// module[NAME]: its lock is held."); so is a log file that is not a regular file. The rings are
+// written as they are and not emptied; records still queued for the flush thread are not
+// written. Only the first crash of a process dumps; a thread that crashes while another dumps
+// waits for that dump to end.
+//
+// Stack overflow: a handler runs on the thread's alternate signal stack when it has one (the
+// thread that calls this function is given one if it has none); on any other thread a stack
+// overflow ends the process by SIGSEGV without a dump.
+MOXLOG_API int MoxlogEnableCrashDump();
+
 #endif  // MOXLOG_MOXLOG_H_
