@@ -26,7 +26,15 @@ constexpr uint32_t kMaxRunEnd = 2147483646u;
 // not extents x k.
 class DataPositionsSeen {
  public:
-  explicit DataPositionsSeen(uint64_t k) : words_(static_cast<size_t>((k + 63) / 64)), unseen_(k) {}
+  // Up to 256 positions are kept in place, more on the heap.
+  explicit DataPositionsSeen(uint64_t k) : words_(local_), unseen_(k) {
+    if (k > 64 * kLocalWords) {
+      heap_.assign(static_cast<size_t>((k + 63) / 64), 0);
+      words_ = heap_.data();
+    }
+  }
+  DataPositionsSeen(const DataPositionsSeen&) = delete;
+  DataPositionsSeen& operator=(const DataPositionsSeen&) = delete;
 
   // Inserts the shard of every position of [lo, hi) not seen before. Requires hi <= k.
   void AddRun(uint64_t lo, uint64_t hi, const ZoEcInfo& info, std::set<int>& shards) {
@@ -34,7 +42,7 @@ class DataPositionsSeen {
       const uint64_t bit = lo % 64;
       const uint64_t width = hi - lo < 64 - bit ? hi - lo : 64 - bit;
       const uint64_t mask = (width == 64 ? ~uint64_t{0} : ((uint64_t{1} << width) - 1)) << bit;
-      uint64_t& word = words_[static_cast<size_t>(lo / 64)];
+      uint64_t& word = words_[lo / 64];
       for (uint64_t fresh = mask & ~word; fresh != 0; fresh &= fresh - 1) {
         shards.insert(ShardOfPosition(info, lo - bit + static_cast<uint64_t>(__builtin_ctzll(fresh))));
         --unseen_;
@@ -45,8 +53,11 @@ class DataPositionsSeen {
   }
 
  private:
-  std::vector<uint64_t> words_;  // bit p: position p seen
-  uint64_t unseen_;              // data positions not seen yet
+  static constexpr uint64_t kLocalWords = 4;
+  uint64_t local_[kLocalWords] = {};
+  std::vector<uint64_t> heap_;
+  uint64_t* words_;  // bit p: position p seen
+  uint64_t unseen_;  // data positions not seen yet
 };
 
 }  // namespace
