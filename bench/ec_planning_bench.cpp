@@ -140,6 +140,25 @@ void BM_GetWriteToShards(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
 
+// Many whole-stripe extents over a wide stripe (k = range(1), 4096-byte chunks): the cost should
+// follow the k positions and the extents, not extents x k.
+void BM_GetWriteToShardsManyStripes(benchmark::State& state) {
+  const uint64_t extents = static_cast<uint64_t>(state.range(0));
+  const uint64_t k = static_cast<uint64_t>(state.range(1));
+  const std::vector<int> mapping;
+  const ZoEcInfo info{k, k + 2, &mapping, 4096, k * 4096, 512};
+  std::map<uint64_t, uint64_t> writes;
+  for (uint64_t s = 0; s < extents; ++s) {
+    writes[s * info.sWidth] = info.sWidth;
+  }
+  for (auto _ : state) {
+    std::set<int> out;
+    ZoGetWriteToShards(writes, info, out);
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
 void BM_GetReconstructShards(benchmark::State& state) {
   const Geometry g(static_cast<uint64_t>(state.range(0)));
   const Range range = RangeOf(g.info, state.range(1));
@@ -177,6 +196,7 @@ BENCHMARK(BM_ReconstructPrepare)->Apply(RangeArgs);
 BENCHMARK(BM_GetShardZeroRange)->Apply(RangeArgs);
 BENCHMARK(BM_GetRelatedShards)->Apply(RangeArgs);
 BENCHMARK(BM_GetWriteToShards)->Apply(RangeArgs);
+BENCHMARK(BM_GetWriteToShardsManyStripes)->Args({1000, 8})->Args({1000, 1024})->Args({100, 65534});
 BENCHMARK(BM_GetReconstructShards)->Apply(RangeArgs);
 BENCHMARK(BM_RebuildToread)->Arg(4)->Arg(64)->Arg(1024);
 

@@ -4,7 +4,9 @@
 #   2. with AddressSanitizer + UndefinedBehaviorSanitizer,
 #   3. with ThreadSanitizer,
 #   4. cross-built for aarch64 and run under qemu-aarch64 (QEMU_CPU=neoverse-n1, an accepted
-#      processor), plus the processor-gate tests on a rejected processor (QEMU_CPU=a64fx).
+#      processor), plus the processor-gate tests on a rejected processor (QEMU_CPU=a64fx),
+#   5. the libFuzzer targets of fuzz/ (clang-14), 30 s each on their seed corpora (tools/fuzz.sh;
+#      each target counts as one test, a finding fails it).
 # Build trees go to build/ (override with ORV_BUILD_ROOT). Exit status is non-zero on any failure.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +15,8 @@ jobs=${ORV_JOBS:-2}
 
 "$root/tools/ensure_packages.sh" cmake make g++ pkgconf binutils libgtest-dev googletest \
   libbenchmark-dev libspdlog-dev libsimde-dev qemu-user crossbuild-essential-arm64 \
-  nlohmann-json3-dev dpkg-dev fakeroot file lintian logrotate libisal-dev || exit 1
+  nlohmann-json3-dev dpkg-dev fakeroot file lintian logrotate libisal-dev clang \
+  libclang-rt-14-dev || exit 1
 
 total_passed=0
 total_failed=0
@@ -86,6 +89,25 @@ if build aarch64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-aarch64-linux-gnu
   QEMU_CPU=neoverse-n1 ORV_EXPECTED_GATE=accept run_ctest aarch64
   echo "=== [aarch64] processor-gate tests under qemu-aarch64, QEMU_CPU=a64fx (rejected processor)"
   QEMU_CPU=a64fx ORV_EXPECTED_GATE=reject run_ctest aarch64 -L gate
+fi
+
+echo "=== [fuzz] libFuzzer targets, ${ORV_FUZZ_SECONDS:-30} s each"
+if "$root/tools/fuzz.sh" --build-only -b "$build_root/fuzz" -j "$jobs" >"$build_root/fuzz-build.log" 2>&1; then
+  for target in $("$root/tools/fuzz.sh" --list); do
+    if line=$("$root/tools/fuzz.sh" --no-build -b "$build_root/fuzz" -t "${ORV_FUZZ_SECONDS:-30}" "$target"); then
+      case $line in
+        *skipped*) ;;
+        *) total_passed=$((total_passed + 1)) ;;
+      esac
+    else
+      total_failed=$((total_failed + 1))
+      failed_stages+=("fuzz: $target")
+    fi
+    echo "$line"
+  done
+else
+  cat "$build_root/fuzz-build.log"
+  failed_stages+=("fuzz: build")
 fi
 
 echo

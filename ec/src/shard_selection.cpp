@@ -21,6 +21,45 @@ inline uint64_t WrapToData(uint64_t i, uint64_t k) { return i < k ? i : i % k; }
 // Largest position end a run of positions may reach: anything above gives no run at all.
 constexpr uint32_t kMaxRunEnd = 2147483646u;
 
+// The data positions whose shards ZoGetWriteToShards has inserted, so that each position is
+// looked at once however many extents cover it: a call costs its k positions plus its extents,
+// not extents x k.
+class DataPositionsSeen {
+ public:
+  // Up to 256 positions are kept in place, more on the heap.
+  explicit DataPositionsSeen(uint64_t k) : words_(local_), unseen_(k) {
+    if (k > 64 * kLocalWords) {
+      heap_.assign(static_cast<size_t>((k + 63) / 64), 0);
+      words_ = heap_.data();
+    }
+  }
+  DataPositionsSeen(const DataPositionsSeen&) = delete;
+  DataPositionsSeen& operator=(const DataPositionsSeen&) = delete;
+
+  // Inserts the shard of every position of [lo, hi) not seen before. Requires hi <= k.
+  void AddRun(uint64_t lo, uint64_t hi, const ZoEcInfo& info, std::set<int>& shards) {
+    while (lo < hi && unseen_ > 0) {
+      const uint64_t bit = lo % 64;
+      const uint64_t width = hi - lo < 64 - bit ? hi - lo : 64 - bit;
+      const uint64_t mask = (width == 64 ? ~uint64_t{0} : ((uint64_t{1} << width) - 1)) << bit;
+      uint64_t& word = words_[lo / 64];
+      for (uint64_t fresh = mask & ~word; fresh != 0; fresh &= fresh - 1) {
+        shards.insert(ShardOfPosition(info, lo - bit + static_cast<uint64_t>(__builtin_ctzll(fresh))));
+        --unseen_;
+      }
+      word |= mask;
+      lo += width;
+    }
+  }
+
+ private:
+  static constexpr uint64_t kLocalWords = 4;
+  uint64_t local_[kLocalWords] = {};
+  std::vector<uint64_t> heap_;
+  uint64_t* words_;  // bit p: position p seen
+  uint64_t unseen_;  // data positions not seen yet
+};
+
 }  // namespace
 }  // namespace orv_ec
 
@@ -141,18 +180,19 @@ void ZoGetWriteToShards(const std::map<uint64_t, uint64_t>& writeMap, const ZoEc
     ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetWriteToShards error. chunkMapping == nullptr.");
     return;
   }
+  DataPositionsSeen seen(info.k);
   for (const auto& extent : writeMap) {
     const uint64_t n = extent.second / info.cSize;  // whole chunks only
     uint64_t p = (extent.first % info.sWidth) / info.cSize;
-    // Positions cycle through 0..k-1, so k steps already reach every shard the extent touches.
-    uint64_t steps = n < info.k ? n : info.k;
-    for (; steps > 0; --steps) {
-      if (p >= info.k) {
-        p = 0;
-      }
-      shards.insert(ShardOfPosition(info, p));
-      ++p;
+    if (p >= info.k) {
+      p = 0;  // the first step wraps
     }
+    // Positions cycle through 0..k-1, so k steps already reach every shard the extent touches:
+    // the run p.., wrapping to 0.. for what is left.
+    const uint64_t steps = n < info.k ? n : info.k;
+    const uint64_t firstPart = steps < info.k - p ? steps : info.k - p;
+    seen.AddRun(p, p + firstPart, info, shards);
+    seen.AddRun(0, steps - firstPart, info, shards);
     ZO_LOG(MOXLOG_DEBUG, ecInterfaceTag, "Func ZoGetWriteToShards twc<%ld,%ld>", static_cast<long>(extent.first),
            static_cast<long>(extent.second));
   }

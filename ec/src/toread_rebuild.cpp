@@ -2,10 +2,10 @@
 // what is left to whole chunks and merges extents that touch or overlap. A chunk drops out of the
 // map exactly when every byte of it that was to be read is erased.
 //
-// The steps rely on the extents of each map being disjoint; input where they are not is refused
-// before anything changes. An extent may still run past the end of the 64-bit space (it is then
-// the last one of its map): its end is taken as 2^64 - 1 wherever bytes are compared, and the
-// overflow checks of the alignment and merge steps report it.
+// The steps rely on the extents of each map being disjoint and ending at or below the 2^40 offset
+// cap; input where they do not is refused before anything changes. Within the cap every sum below
+// fits in 64 bits, and a rebuilt map is exact: the whole chunks that hold a byte left to read,
+// merged, even where the last such chunk reaches past 2^40.
 #include <cstdint>
 #include <iterator>
 #include <map>
@@ -22,6 +22,16 @@ using ExtentMap = std::map<uint64_t, uint64_t>;
 
 // End of [off, off + len), saturated at 2^64 - 1.
 inline uint64_t SaturatedEnd(uint64_t off, uint64_t len) { return SumOverflows(off, len) ? UINT64_MAX : off + len; }
+
+// True when an extent of `extents` ends above the offset cap (or past 2^64).
+bool HasExtentPastCap(const ExtentMap& extents) {
+  for (const auto& extent : extents) {
+    if (extent.first > kOffsetCap || extent.second > kOffsetCap - extent.first) {
+      return true;
+    }
+  }
+  return false;
+}
 
 // True when an extent of `extents` starts before its predecessor ends.
 bool HasOverlappingExtents(const ExtentMap& extents) {
@@ -56,7 +66,9 @@ ExtentMap Intersect(const ExtentMap& eraseMap, const ExtentMap& toRead) {
     } else {
       const uint64_t lo = a->first > b->first ? a->first : b->first;
       const uint64_t hi = aEnd < bEnd ? aEnd : bEnd;
-      overlap.emplace_hint(overlap.end(), lo, hi - lo);
+      if (hi > lo) {  // an extent of no bytes erases nothing
+        overlap.emplace_hint(overlap.end(), lo, hi - lo);
+      }
       if (aEnd <= bEnd) {
         ++a;
       } else {
@@ -102,16 +114,25 @@ void EraseIt(const ExtentMap& overlap, ExtentMap& toRead) {
   }
 }
 
-// Widens every extent to whole chunks. Stops at the first aligned extent whose end overflows.
+// Widens every extent to whole chunks and drops extents of no bytes. Stops at the first aligned
+// extent whose end overflows.
 void MakeChunkAligned(uint64_t csize, ExtentMap& toRead) {
   for (auto it = toRead.begin(); it != toRead.end();) {
     const auto next = std::next(it);
     const uint64_t off = it->first;
     const uint64_t len = it->second;
+    if (len == 0) {
+      toRead.erase(it);  // nothing to read there: no chunk to keep
+      it = next;
+      continue;
+    }
     const uint64_t r = off % csize;
     const uint64_t aOff = off - r;
-    // A sum past 64 bits is beyond the cap that NextChunkEnd applies anyway.
-    const uint64_t aLen = NextChunkEnd(SumOverflows(r, len) ? UINT64_MAX : r + len, csize);
+    // Rounded up without the 2^40 cap, so that the chunk holding the extent's last byte stays
+    // whole. With the extent's end at or below 2^40, r + len is too, and the rounded value is
+    // either csize itself or below 2^41: nothing overflows.
+    const uint64_t rem = (r + len) % csize;
+    const uint64_t aLen = rem == 0 ? r + len : r + len + (csize - rem);
     if (aOff == off) {
       if (SumOverflows(off, len)) {
         ZO_LOG(MOXLOG_CRITICAL, ecProcTag, "Func MakeChunkAligned add two large number");
@@ -173,6 +194,10 @@ bool ZoRebuildToread(const std::map<uint64_t, uint64_t>& eraseMap, uint64_t csiz
   if (csize == 0 || toRead.empty()) {
     ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoRebuildToread error. len=%ld csize=%ld",
            static_cast<long>(toRead.size()), static_cast<long>(csize));
+    return false;
+  }
+  if (HasExtentPastCap(toRead) || HasExtentPastCap(eraseMap)) {
+    ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoRebuildToread error. extent end out range.");
     return false;
   }
   if (HasOverlappingExtents(toRead) || HasOverlappingExtents(eraseMap)) {

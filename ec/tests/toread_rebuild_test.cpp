@@ -1,5 +1,5 @@
-// To-read map rebuild: worked examples, a byte-and-chunk model over seeded random maps, the
-// overflow paths of the alignment and merge steps, and refusal of maps whose extents overlap.
+// To-read map rebuild: worked examples, a byte-and-chunk model over seeded random maps, exact
+// results up to the 2^40 offset cap, and refusal of maps whose extents overlap or pass the cap.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -69,18 +69,56 @@ TEST(ToreadRebuildExamples, OverlappingExtentsAreRefusedUntouched) {
   EXPECT_EQ(fine, toRead);
 }
 
-// Extents that reach the end of the 64-bit space take the overflow paths and still give true.
-TEST(ToreadRebuildExamples, ExtentsAtTheTopOfTheOffsetSpace) {
-  const uint64_t top = UINT64_MAX - 4095;  // the last whole chunk: [2^64 - 4096, 2^64)
-  // Aligned extent whose end overflows: alignment stops there, the merge reports the last one.
-  Extents toRead{{0, 8192}, {top, 4096}};
-  EXPECT_TRUE(ZoRebuildToread({{0, 100}}, 4096, toRead));
-  EXPECT_EQ((Extents{{0, 8192}, {top, 4096}}), toRead);
+// Positions are handled up to 2^40: an extent of either map ending above it is refused, with the
+// map untouched, however far above it ends.
+TEST(ToreadRebuildExamples, ExtentsEndingAboveTheOffsetCapAreRefusedUntouched) {
+  const uint64_t cap = uint64_t{1} << 40;
+  const uint64_t top = 0 - uint64_t{12288};  // 2^64 - 12288
+  struct Refused {
+    Extents toRead;
+    Extents erase;
+    uint64_t csize;
+  };
+  const Refused cases[] = {
+      {{{top, 12288}}, {{0 - uint64_t{7288}, 100}}, 4096},
+      {{{0 - uint64_t{4096}, 4000}}, {{0 - uint64_t{3000}, 10}}, 12288},
+      {{{0, cap * 2}}, {{0, 1}}, 4096},
+      {{{0, 8192}}, {{0, 100}, {cap, 1}}, 4096},
+      {{{0, 8192}, {cap - 10, 11}}, {{0, 100}}, 4096},
+      {{{0, 8192}}, {{cap + 1, 0}}, 4096},                   // no bytes, but it starts above
+      {{{0, 8192}}, {{4096, UINT64_MAX}}, 4096},              // the end wraps past 2^64
+      {{{0, 8192}, {cap, 0}}, {{5, UINT64_MAX - 4}}, 4096},  // ends exactly at 2^64
+  };
+  for (const Refused& c : cases) {
+    Extents toRead = c.toRead;
+    EXPECT_FALSE(ZoRebuildToread(c.erase, c.csize, toRead));
+    EXPECT_EQ(c.toRead, toRead);
+  }
+}
 
-  // Erasing a few bytes inside an extent that runs past 2^64: split, widened back, no wrapping.
-  toRead = {{top, 8192}};
-  EXPECT_TRUE(ZoRebuildToread({{top + 100, 10}}, 4096, toRead));
-  EXPECT_EQ((Extents{{top, 8192}}), toRead);
+// Up to the cap the result is exact: every chunk holding a byte left to read, whole, even where
+// that chunk reaches past 2^40 or the chunk size exceeds it.
+TEST(ToreadRebuildExamples, ResultIsExactUpToTheOffsetCap) {
+  const uint64_t cap = uint64_t{1} << 40;
+  Extents toRead{{0, cap}};
+  EXPECT_TRUE(ZoRebuildToread({{0, 1}}, 12288, toRead));
+  EXPECT_EQ((Extents{{0, (cap / 12288 + 1) * 12288}}), toRead);
+
+  toRead = {{cap - 8192, 8192}};  // 2^40 mod 12288 is 4096: the extent spans two chunks
+  EXPECT_TRUE(ZoRebuildToread({{cap - 8000, 10}}, 12288, toRead));
+  EXPECT_EQ((Extents{{cap - 16384, 24576}}), toRead);
+
+  toRead = {{0, 100}, {cap - 1, 1}};
+  EXPECT_TRUE(ZoRebuildToread({{0, 10}}, cap * 2, toRead));
+  EXPECT_EQ((Extents{{0, cap * 2}}), toRead);
+
+  // An erase extent of no bytes erases nothing, and an extent of no bytes has nothing to read.
+  toRead = {{1000, 100}};
+  EXPECT_TRUE(ZoRebuildToread({{1050, 0}}, 4096, toRead));
+  EXPECT_EQ((Extents{{1000, 100}}), toRead);
+  toRead = {{0, 100}, {5000, 0}, {cap, 0}};
+  EXPECT_TRUE(ZoRebuildToread({{0, 10}}, 4096, toRead));
+  EXPECT_EQ((Extents{{0, 4096}}), toRead);
 }
 
 // --- Model: bytes to read minus bytes erased, widened to chunks and merged ---

@@ -90,8 +90,8 @@ ORV_EC_API void ZoRegionNeonXor(char** sources, char* dest, int count, unsigned 
 
 // --- To-read map rebuild ---
 // Removes from toRead every byte eraseMap covers, then widens what is left to whole csize chunks and
-// merges touching extents. false (toRead untouched) for csize 0, an empty toRead, or extents that
-// overlap inside one map; true otherwise.
+// merges touching extents. false (toRead untouched) for csize 0, an empty toRead, an extent of
+// either map ending above 2^40, or extents that overlap inside one map; true otherwise.
 ORV_EC_API bool ZoRebuildToread(const std::map<uint64_t, uint64_t>& eraseMap, uint64_t csize,
                                 std::map<uint64_t, uint64_t>& toRead);
 
