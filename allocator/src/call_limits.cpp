@@ -6,10 +6,6 @@
 namespace orv_alloc {
 namespace {
 
-// No vector this long can exist; capping every level here keeps 64 x (words + W) and similar
-// position arithmetic far from overflow.
-constexpr uint64_t kMaxLevelWords = uint64_t{1} << 56;
-
 // Number of groups of `perGroup` words that hold at least one of `words` words; perGroup != 0.
 uint64_t GroupsWithWords(uint64_t words, uint64_t perGroup) {
   return words / perGroup + (words % perGroup != 0 ? 1u : 0u);

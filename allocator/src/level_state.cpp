@@ -16,19 +16,17 @@ struct GroupWords {
 };
 
 GroupWords WordsOfGroup(uint64_t group, uint64_t wordsPerGroup, uint64_t size) {
-  if (wordsPerGroup == 0 || group >= size / wordsPerGroup + 1) {
+  uint64_t first = 0;
+  if (wordsPerGroup == 0 || __builtin_mul_overflow(group, wordsPerGroup, &first) || first >= size) {
     return GroupWords{0, 0};
   }
-  const uint64_t first = group * wordsPerGroup;  // <= size: no overflow
   const uint64_t left = size - first;
   return GroupWords{first, left < wordsPerGroup ? left : wordsPerGroup};
 }
 
 }  // namespace
 
-void RecomputeSlotState(OrvAllocator& alloc, const std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
-                        uint64_t index, uint64_t slot) {
-  const uint64_t wordsPerSlot = alloc.wordsPerEntry;
+uint64_t SlotStateOf(const std::vector<uint64_t>& l0, uint64_t slot, uint64_t wordsPerSlot) {
   const GroupWords words = WordsOfGroup(slot, wordsPerSlot, l0.size());
   uint64_t anyBits = 0;
   uint64_t commonBits = kAllOnes;
@@ -37,42 +35,48 @@ void RecomputeSlotState(OrvAllocator& alloc, const std::vector<uint64_t>& l0, st
     anyBits |= word;
     commonBits &= word;
     if (anyBits != 0 && commonBits != kAllOnes) {
-      break;  // partly free: nothing further can change the verdict
+      return kSlotSomeFree;  // nothing further can change the verdict
     }
   }
-  const bool allZero = anyBits == 0;
+  if (anyBits == 0) {
+    return kSlotNoneFree;
+  }
   // Words missing at the end of level 0 count as allocated.
-  const bool allOnes = words.count == wordsPerSlot && commonBits == kAllOnes;
+  return words.count == wordsPerSlot && commonBits == kAllOnes ? kSlotAllFree : kSlotSomeFree;
+}
 
-  const unsigned shift = static_cast<unsigned>(2u * (slot % 32u));
-  const uint64_t oldState = (l1[index] >> shift) & 3u;
+bool EntryHasFreeUnits(const std::vector<uint64_t>& l1, uint64_t entry, uint64_t wordsPerEntry) {
+  const GroupWords words = WordsOfGroup(entry, wordsPerEntry, l1.size());
+  for (uint64_t k = 0; k < words.count; ++k) {
+    if (l1[words.first + k] != 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void RecomputeSlotState(OrvAllocator& alloc, const std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                        uint64_t index, uint64_t slot) {
+  const uint64_t newState = SlotStateOf(l0, slot, alloc.wordsPerEntry);
+  const unsigned shift = static_cast<unsigned>(kSlotEncoding.fieldBits * (slot % kSlotEncoding.fieldsPerWord));
+  const uint64_t oldState = (l1[index] >> shift) & kSlotEncoding.fieldMask;
   if (oldState == kSlotSomeFree) {
     --alloc.partialSlots;
   } else if (oldState == kSlotAllFree) {
     --alloc.freeSlots;
   }
-  uint64_t newState = kSlotNoneFree;
-  if (allZero) {
-    newState = kSlotNoneFree;
-  } else if (allOnes) {
-    newState = kSlotAllFree;
-    ++alloc.freeSlots;
-  } else {
-    newState = kSlotSomeFree;
+  if (newState == kSlotSomeFree) {
     ++alloc.partialSlots;
+  } else if (newState == kSlotAllFree) {
+    ++alloc.freeSlots;
   }
-  l1[index] = (l1[index] & ~(uint64_t{3} << shift)) | (newState << shift);
+  l1[index] = (l1[index] & ~(kSlotEncoding.fieldMask << shift)) | (newState << shift);
 }
 
 void RecomputeEntryBit(const OrvAllocator& alloc, const std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
                        uint64_t index, uint64_t entry) {
-  const GroupWords words = WordsOfGroup(entry, alloc.wordsPerEntry, l1.size());
-  bool anyNonZero = false;
-  for (uint64_t k = 0; k < words.count && !anyNonZero; ++k) {
-    anyNonZero = l1[words.first + k] != 0;
-  }
-  const uint64_t bit = uint64_t{1} << (entry % 64u);
-  if (anyNonZero) {
+  const uint64_t bit = uint64_t{1} << (entry % kEntryEncoding.fieldsPerWord);
+  if (EntryHasFreeUnits(l1, entry, alloc.wordsPerEntry)) {
     l2[index] |= bit;
   } else {
     l2[index] &= ~bit;
@@ -83,7 +87,7 @@ void RecomputeEntryBit(const OrvAllocator& alloc, const std::vector<uint64_t>& l
 
 void OrvAllocator::AdjL1SlotValue(std::vector<uint64_t>& l0, std::vector<uint64_t>& l1, uint64_t index,
                                   uint64_t slot) {
-  if (index >= l1.size() || slot / 32u != index) {
+  if (index >= l1.size() || slot / orv_alloc::kSlotEncoding.fieldsPerWord != index) {
     return;
   }
   orv_alloc::RecomputeSlotState(*this, l0, l1, index, slot);
@@ -91,7 +95,7 @@ void OrvAllocator::AdjL1SlotValue(std::vector<uint64_t>& l0, std::vector<uint64_
 
 void OrvAllocator::AdjL2SlotValue(std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, uint64_t index,
                                   uint64_t slot) {
-  if (index >= l2.size() || slot / 64u != index) {
+  if (index >= l2.size() || slot / orv_alloc::kEntryEncoding.fieldsPerWord != index) {
     return;
   }
   orv_alloc::RecomputeEntryBit(*this, l1, l2, index, slot);

@@ -10,14 +10,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "bitmap_encoding.h"
 #include "orv_alloc/orv_alloc.h"
 
 namespace orv_alloc {
 
-// Level-1 slot states.
-constexpr uint64_t kSlotNoneFree = 0u;  // 00
-constexpr uint64_t kSlotSomeFree = 1u;  // 01
-constexpr uint64_t kSlotAllFree = 3u;   // 11
+// The state (00, 01 or 11) that level 0 gives slot `slot` of W words; 00 when W is 0.
+uint64_t SlotStateOf(const std::vector<uint64_t>& l0, uint64_t slot, uint64_t wordsPerSlot);
+
+// Whether any of the W level-1 words of `entry` is non-zero; false when W is 0.
+bool EntryHasFreeUnits(const std::vector<uint64_t>& l1, uint64_t entry, uint64_t wordsPerEntry);
 
 // Rewrites the state of `slot` in l1[index] from level 0: the old state's counter is decremented
 // (01: partialSlots, 11: freeSlots), the new state's counter incremented. With W = 0 the slot has
