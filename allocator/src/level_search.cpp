@@ -12,14 +12,16 @@
 namespace orv_alloc {
 namespace {
 
-// What every level of one search needs, worked out once per call.
+// What every level of one search needs, worked out once per call. The request's length and the
+// running count are held here by value: stores into the bitmaps (64-bit words like them) would
+// otherwise force a reload after every write.
 struct Search {
   OrvAllocator& alloc;
-  const OrvAllocInfoS& req;
+  uint64_t allocLen;
+  uint64_t allocated;
   std::vector<uint64_t>& l0;
   std::vector<uint64_t>* l1;  // null for a search that starts at level 0
   std::vector<uint64_t>* l2;  // null for a search that starts at level 1 or 0
-  uint64_t& allocated;
   std::vector<OrvExtentS>& out;
   Divider unit;
   uint64_t wordsPerGroup;  // W: level-0 words per slot, level-1 words per entry
@@ -63,13 +65,13 @@ void TakeUnitsOfSlot(Search& s, uint64_t slot) {
   const uint64_t wordCount = s.l0.size();
   uint64_t w = s.alloc.pos.l0Pos / kUnitsPerWord;  // an unset l0Pos lands far past any level 0
   unsigned b = static_cast<unsigned>(s.alloc.pos.l0Pos % kUnitsPerWord);
-  if (s.allocated >= s.req.allocLen || w >= wordCount) {
+  if (s.allocated >= s.allocLen || w >= wordCount) {
     return;
   }
   const uint64_t end = GroupEnd(slot, s.wordsPerGroup, wordCount);
   // Units still wanted; 0 only when a direct caller's running count is not a whole number of
   // units below allocLen, and then nothing more is taken.
-  uint64_t need = s.unit.Quotient(s.req.allocLen - s.allocated);
+  uint64_t need = s.unit.Quotient(s.allocLen - s.allocated);
   while (need != 0) {
     const uint64_t x = s.l0[w];
     if (x == 0) {
@@ -146,7 +148,7 @@ void ScanFields(Search& s, uint64_t first, uint64_t end, unsigned field) {
   OrvAllocPosS& pos = s.alloc.pos;
   const std::vector<uint64_t>& words = Level::Words(s);
   const uint64_t childrenPerField = Level::ChildrenPerField(s.alloc);
-  for (uint64_t i = first; i < end && s.allocated < s.req.allocLen;) {
+  for (uint64_t i = first; i < end && s.allocated < s.allocLen;) {
     const uint64_t m = words[i];  // working copy: the children change only the field visited
     while (field < kFieldsPerWord) {
       const uint64_t fields = BitsFrom(m, kFieldBits * field);
@@ -182,7 +184,7 @@ void ScanFields(Search& s, uint64_t first, uint64_t end, unsigned field) {
       }
       Level::Recompute(s, i, own);
       field = found + 1;
-      if (s.allocated >= s.req.allocLen) {
+      if (s.allocated >= s.allocLen) {
         return;
       }
     }
@@ -204,36 +206,46 @@ void SearchEntry(Search& s, uint64_t entry) {
                         static_cast<unsigned>(s.alloc.pos.l1Pos % kSlotEncoding.fieldsPerWord));
 }
 
+// Runs a search for a direct caller and hands the running count back, also when it throws.
+template <class Run>
+void RunKeepingCount(Search& s, uint64_t& allocated, Run run) {
+  try {
+    run();
+  } catch (...) {
+    allocated = s.allocated;
+    throw;
+  }
+  allocated = s.allocated;
+}
+
 }  // namespace
 
 uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
                         std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
-  uint64_t allocated = 0;
-  Search s{alloc, req, l0, &l1, &l2, allocated, out, Divider(req.allocUnit), alloc.wordsPerEntry};
+  Search s{alloc, req.allocLen, 0, l0, &l1, &l2, out, Divider(req.allocUnit), alloc.wordsPerEntry};
   const uint64_t start = alloc.pos.l2Pos / kEntryEncoding.fieldsPerWord;
   const unsigned field = static_cast<unsigned>(alloc.pos.l2Pos % kEntryEncoding.fieldsPerWord);
   ScanFields<EntryLevel>(s, start, l2.size(), field);
   // The second pass reaches what lies below the cursor, the start word again from its first field.
   ScanFields<EntryLevel>(s, 0, start + 1, 0);
-  return allocated;
+  return s.allocated;
 }
 
 void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
                     std::vector<uint64_t>& l1, uint64_t& allocated, std::vector<OrvExtentS>& out) {
-  Search s{alloc, req, l0, &l1, nullptr, allocated, out, Divider(req.allocUnit), alloc.wordsPerEntry};
-  const Divider wordsPerEntry(alloc.wordsPerEntry);
+  Search s{alloc, req.allocLen, allocated, l0, &l1, nullptr, out, Divider(req.allocUnit), alloc.wordsPerEntry};
   const uint64_t i = alloc.pos.l1Pos / kSlotEncoding.fieldsPerWord;
   if (i < l1.size()) {
-    SearchEntry(s, wordsPerEntry.Quotient(i));
+    RunKeepingCount(s, allocated, [&s, i] { SearchEntry(s, Divider(s.wordsPerGroup).Quotient(i)); });
   }
 }
 
 void SearchLevelZero(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0, uint64_t& allocated,
                      std::vector<OrvExtentS>& out) {
-  Search s{alloc, req, l0, nullptr, nullptr, allocated, out, Divider(req.allocUnit), alloc.wordsPerEntry};
+  Search s{alloc, req.allocLen, allocated, l0, nullptr, nullptr, out, Divider(req.allocUnit), alloc.wordsPerEntry};
   const uint64_t w = alloc.pos.l0Pos / kUnitsPerWord;
   if (w < l0.size()) {
-    TakeUnitsOfSlot(s, Divider(alloc.wordsPerEntry).Quotient(w));
+    RunKeepingCount(s, allocated, [&s, w] { TakeUnitsOfSlot(s, Divider(s.wordsPerGroup).Quotient(w)); });
   }
 }
 
