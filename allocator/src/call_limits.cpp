@@ -32,20 +32,31 @@ bool FieldsZeroFrom(const std::vector<uint64_t>& words, uint64_t firstField, con
   return true;
 }
 
-}  // namespace
+// No field of `upper` that has no word in a lower level of `lowerWords` words is set (each field
+// covers W lower words). Levels sized by OrvBuildLevels are settled by one multiplication: every
+// field of `upper` then has a lower word, and nothing is read.
+inline bool FieldsWithoutLowerWordsAreZero(const std::vector<uint64_t>& upper, uint64_t lowerWords, uint64_t w,
+                                           const FieldEncoding& encoding) {
+  uint64_t coveredWords = 0;  // lower words that all of upper's fields cover, W per field
+  if (!__builtin_mul_overflow(uint64_t{upper.size()}, encoding.fieldsPerWord * w, &coveredWords) &&
+      coveredWords < lowerWords + w) {
+    return true;
+  }
+  return FieldsZeroFrom(upper, GroupsWithWords(lowerWords, Divider(w)), encoding);
+}
 
-bool RequestIsServable(const OrvAllocator& alloc, const OrvAllocInfoS& req) {
+inline bool IsServable(const OrvAllocator& alloc, const OrvAllocInfoS& req) {
   const uint64_t unit = req.allocUnit;
   return unit == alloc.allocUnit && unit != 0 && unit <= UINT32_MAX / 64u && req.allocLen >= unit &&
          Divider(unit).Remainder(req.allocLen) == 0;
 }
 
-bool GeometryIsSound(const OrvAllocator& alloc) {
+inline bool IsSound(const OrvAllocator& alloc) {
   const uint64_t w = alloc.wordsPerEntry;
   return w != 0 && alloc.l1SlotsPerL2Bit == 32u * w && alloc.l0BitsPerL1Slot == 64u * w;
 }
 
-bool LevelZeroIsAddressable(const std::vector<uint64_t>& l0, uint64_t unit) {
+inline bool IsAddressable(const std::vector<uint64_t>& l0, uint64_t unit) {
   // words x unit <= floor(UINT64_MAX / 64) is words <= floor(floor(UINT64_MAX / 64) / unit).
   uint64_t bytesPerUnitOfWords = 0;
   return unit != 0 && l0.size() <= kMaxLevelWords &&
@@ -53,30 +64,54 @@ bool LevelZeroIsAddressable(const std::vector<uint64_t>& l0, uint64_t unit) {
          bytesPerUnitOfWords <= UINT64_MAX / 64u;
 }
 
+inline bool LevelZeroAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0) {
+  return IsServable(alloc, req) && IsSound(alloc) && IsAddressable(l0, req.allocUnit);
+}
+
+inline bool LevelOneAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0,
+                            const std::vector<uint64_t>& l1) {
+  return LevelZeroAllowed(alloc, req, l0) && l1.size() <= kMaxLevelWords &&
+         FieldsWithoutLowerWordsAreZero(l1, l0.size(), alloc.wordsPerEntry, kSlotEncoding);
+}
+
+}  // namespace
+
+bool RequestIsServable(const OrvAllocator& alloc, const OrvAllocInfoS& req) {
+  return IsServable(alloc, req);
+}
+
+bool GeometryIsSound(const OrvAllocator& alloc) {
+  return IsSound(alloc);
+}
+
+bool LevelZeroIsAddressable(const std::vector<uint64_t>& l0, uint64_t unit) {
+  return IsAddressable(l0, unit);
+}
+
 bool SlotsLieInLevelZero(const OrvAllocator& alloc, const std::vector<uint64_t>& l0,
                          const std::vector<uint64_t>& l1) {
-  return FieldsZeroFrom(l1, GroupsWithWords(l0.size(), Divider(alloc.wordsPerEntry)), kSlotEncoding);
+  return FieldsWithoutLowerWordsAreZero(l1, l0.size(), alloc.wordsPerEntry, kSlotEncoding);
 }
 
 bool EntriesLieInLevelOne(const OrvAllocator& alloc, const std::vector<uint64_t>& l1,
                           const std::vector<uint64_t>& l2) {
-  return FieldsZeroFrom(l2, GroupsWithWords(l1.size(), Divider(alloc.wordsPerEntry)), kEntryEncoding);
+  return FieldsWithoutLowerWordsAreZero(l2, l1.size(), alloc.wordsPerEntry, kEntryEncoding);
 }
 
 bool LevelZeroSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0) {
-  return RequestIsServable(alloc, req) && GeometryIsSound(alloc) && LevelZeroIsAddressable(l0, req.allocUnit);
+  return LevelZeroAllowed(alloc, req, l0);
 }
 
 bool LevelOneSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0,
                              const std::vector<uint64_t>& l1) {
-  return LevelZeroSearchIsAllowed(alloc, req, l0) && l1.size() <= kMaxLevelWords &&
-         SlotsLieInLevelZero(alloc, l0, l1);
+  return LevelOneAllowed(alloc, req, l0, l1);
 }
 
 bool LevelTwoSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0,
                              const std::vector<uint64_t>& l1, const std::vector<uint64_t>& l2) {
   return !l2.empty() && l2.size() <= kMaxLevelWords && alloc.pos.l2Pos / 64u < l2.size() &&
-         LevelOneSearchIsAllowed(alloc, req, l0, l1) && EntriesLieInLevelOne(alloc, l1, l2);
+         LevelOneAllowed(alloc, req, l0, l1) &&
+         FieldsWithoutLowerWordsAreZero(l2, l1.size(), alloc.wordsPerEntry, kEntryEncoding);
 }
 
 }  // namespace orv_alloc
