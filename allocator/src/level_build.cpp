@@ -24,7 +24,8 @@ bool OrvAllocator::OrvBuildLevels(const std::vector<uint64_t>& l0, std::vector<u
     const uint64_t state = SlotStateOf(l0, slot, w);
     partial += state == kSlotSomeFree ? 1u : 0u;
     allFree += state == kSlotAllFree ? 1u : 0u;
-    newL1[slot / kSlotEncoding.fieldsPerWord] |= state << (kSlotEncoding.fieldBits * (slot % kSlotEncoding.fieldsPerWord));
+    const unsigned shift = kSlotEncoding.fieldBits * static_cast<unsigned>(slot % kSlotEncoding.fieldsPerWord);
+    newL1[slot / kSlotEncoding.fieldsPerWord] |= state << shift;
   }
   const uint64_t entries = CeilDiv(newL1.size(), w);
   for (uint64_t entry = 0; entry < entries; ++entry) {

@@ -121,7 +121,9 @@ struct SlotLevel {
   static uint64_t ChildrenPerField(const OrvAllocator& alloc) { return alloc.l0BitsPerL1Slot; }
   static const std::vector<uint64_t>& Words(const Search& s) { return *s.l1; }
   static void SearchChildren(Search& s, uint64_t slot) { TakeUnitsOfSlot(s, slot); }
-  static void Recompute(Search& s, uint64_t word, uint64_t slot) { RecomputeSlotState(s.alloc, s.l0, *s.l1, word, slot); }
+  static void Recompute(Search& s, uint64_t word, uint64_t slot) {
+    RecomputeSlotState(s.alloc, s.l0, *s.l1, word, slot);
+  }
 };
 
 struct EntryLevel {
@@ -132,7 +134,9 @@ struct EntryLevel {
   static uint64_t ChildrenPerField(const OrvAllocator& alloc) { return alloc.l1SlotsPerL2Bit; }
   static const std::vector<uint64_t>& Words(const Search& s) { return *s.l2; }
   static void SearchChildren(Search& s, uint64_t entry) { SearchEntry(s, entry); }
-  static void Recompute(Search& s, uint64_t word, uint64_t entry) { RecomputeEntryBit(s.alloc, *s.l1, *s.l2, word, entry); }
+  static void Recompute(Search& s, uint64_t word, uint64_t entry) {
+    RecomputeEntryBit(s.alloc, *s.l1, *s.l2, word, entry);
+  }
 };
 
 // The descent of one upper level over its words [first, end), from field `field` of the first:

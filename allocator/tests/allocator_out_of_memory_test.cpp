@@ -1,7 +1,7 @@
 // When growing the caller's output vector fails, std::bad_alloc reaches the caller and nothing is
 // lost: the output holds exactly the units cleared in level 0, and levels 1 and 2 and the counters
-// still match level 0. When OrvBuildLevels cannot allocate its levels, the caller's are untouched. The program's operator new is replaced so that one chosen allocation
-// fails.
+// still match level 0. When OrvBuildLevels cannot allocate its levels, the caller's are untouched.
+// The program's operator new is replaced so that one chosen allocation fails.
 #include <gtest/gtest.h>
 
 #include <cstdint>
