@@ -1,7 +1,7 @@
-// OrvRelease: giving allocated extents back. The call is all or nothing: every extent is checked
-// first, level 0 is then set a word at a time (a unit found free already, before the call or by an
-// earlier extent of the call, undoes what was set and refuses), and only then are the touched
-// slots and entries recomputed.
+// OrvRelease: giving allocated extents back. The call is all or nothing: each extent is checked
+// and its units set in level 0 a word at a time (a bad extent, or a unit found free already,
+// before the call or by an earlier extent of the call, undoes what was set and refuses); only
+// then are the touched slots and entries recomputed.
 #include <cstddef>
 
 #include "bit_words.h"
@@ -54,6 +54,16 @@ void MarkAllocated(std::vector<uint64_t>& l0, UnitRange r) {
 
 // Sets the range's bits; false, with the range's bits as they were, if any was set already.
 bool MarkFree(std::vector<uint64_t>& l0, UnitRange r) {
+  const unsigned bit = static_cast<unsigned>(r.first % kUnitsPerWord);
+  if (bit + r.count <= kUnitsPerWord) {  // the usual extent: inside one word, one mask
+    uint64_t& word = l0[r.first / kUnitsPerWord];
+    const uint64_t mask = RunMask(bit, static_cast<unsigned>(r.count));
+    if ((word & mask) != 0) {
+      return false;
+    }
+    word |= mask;
+    return true;
+  }
   bool clash = false;
   const uint64_t done = ForEachWordOf(r, [&l0, &clash](uint64_t word, uint64_t mask) {
     clash = (l0[word] & mask) != 0;
@@ -68,29 +78,17 @@ bool MarkFree(std::vector<uint64_t>& l0, UnitRange r) {
   return !clash;
 }
 
-// The extents are whole units inside level 0 and their slots and entries lie inside levels 1 and
-// 2; sums their bytes into `bytes`.
-bool ExtentsAreReleasable(const OrvAllocator& alloc, const std::vector<OrvExtentS>& extents,
-                          const std::vector<uint64_t>& l0, const std::vector<uint64_t>& l1,
-                          const std::vector<uint64_t>& l2, uint64_t& bytes) {
-  if (!GeometryIsSound(alloc) || !LevelZeroIsAddressable(l0, alloc.allocUnit)) {
-    return false;
+// Clears again the units of the first `count` extents, which this call has set.
+void UndoMarks(std::vector<uint64_t>& l0, const std::vector<OrvExtentS>& extents, std::size_t count,
+               const Divider& unit) {
+  for (std::size_t j = 0; j < count; ++j) {
+    MarkAllocated(l0, UnitsOf(extents[j], unit));
   }
-  const Divider unit(alloc.allocUnit);
-  const uint64_t totalUnits = kUnitsPerWord * l0.size();
-  uint64_t end = 0;  // one past the highest unit released
-  bytes = 0;
-  for (const OrvExtentS& e : extents) {
-    if (e.length == 0 || unit.Remainder(e.offset) != 0 || unit.Remainder(e.length) != 0) {
-      return false;
-    }
-    const UnitRange r = UnitsOf(e, unit);
-    if (r.first >= totalUnits || r.count > totalUnits - r.first) {
-      return false;
-    }
-    end = r.first + r.count > end ? r.first + r.count : end;
-    bytes += e.length;  // at most the device's bytes once the overlap check passes
-  }
+}
+
+// Levels 1 and 2 hold the slot and entry of every unit below `end`.
+bool LevelsHoldUnitsBelow(const OrvAllocator& alloc, uint64_t end, const std::vector<uint64_t>& l1,
+                          const std::vector<uint64_t>& l2) {
   if (end == 0) {
     return true;
   }
@@ -102,19 +100,30 @@ bool ExtentsAreReleasable(const OrvAllocator& alloc, const std::vector<OrvExtent
 
 uint64_t ReleaseExtents(OrvAllocator& alloc, const std::vector<OrvExtentS>& extents, std::vector<uint64_t>& l0,
                         std::vector<uint64_t>& l1, std::vector<uint64_t>& l2) {
-  uint64_t bytes = 0;
-  if (!ExtentsAreReleasable(alloc, extents, l0, l1, l2, bytes)) {
+  if (!GeometryIsSound(alloc) || !LevelZeroIsAddressable(l0, alloc.allocUnit)) {
     return 0;
   }
   const Divider unit(alloc.allocUnit);
+  const uint64_t totalUnits = kUnitsPerWord * l0.size();
+  uint64_t end = 0;  // one past the highest unit released
+  uint64_t bytes = 0;
+  // One pass checks each extent and sets its units. An extent that is not whole units, runs past
+  // level 0 or meets a free unit (a double free, or an overlap with an earlier extent of the call)
+  // undoes the earlier extents, whose units were all allocated before the call.
   for (std::size_t k = 0; k < extents.size(); ++k) {
-    if (!MarkFree(l0, UnitsOf(extents[k], unit))) {
-      // A double free or an overlap: every earlier extent's units were allocated before the call.
-      for (std::size_t j = 0; j < k; ++j) {
-        MarkAllocated(l0, UnitsOf(extents[j], unit));
-      }
+    const OrvExtentS& e = extents[k];
+    const UnitRange r = UnitsOf(e, unit);
+    if (e.length == 0 || unit.Remainder(e.offset) != 0 || unit.Remainder(e.length) != 0 || r.first >= totalUnits ||
+        r.count > totalUnits - r.first || !MarkFree(l0, r)) {
+      UndoMarks(l0, extents, k, unit);
       return 0;
     }
+    end = r.first + r.count > end ? r.first + r.count : end;
+    bytes += e.length;  // no overlap, so at most the device's bytes
+  }
+  if (!LevelsHoldUnitsBelow(alloc, end, l1, l2)) {
+    UndoMarks(l0, extents, extents.size(), unit);
+    return 0;
   }
   // Every touched slot now holds a free unit, so its entry's bit is set without a look at level 1.
   const Divider unitsPerSlot(alloc.l0BitsPerL1Slot);
