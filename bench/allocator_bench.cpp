@@ -1,11 +1,21 @@
-// Throughput of OrvAllocate on a 1 GiB device of 4 KiB units (262,144 units) that is empty,
-// half fragmented (alternating free and allocated runs of 1..32 units) or 95% full (5% of the
-// units free, scattered), for W = 1 and 2 and several request sizes. When the device can no
-// longer serve a request it is refilled from a saved copy with the timer paused.
+// Throughput of OrvAllocate and OrvRelease on devices of 4 KiB units: 1 GiB (262,144 units) and
+// 1 TiB (2^28 units, 32 MiB of level 0), each empty, half fragmented (alternating free and
+// allocated runs of 1..32 units) or 95% full (5% of the units free, scattered), for W = 1 and 2
+// (1 GiB) or 1 and 8 (1 TiB), and requests of 1, 16 and 256 units (1 MiB).
+//
+// BM_OrvAllocate times one allocation; when the device can no longer serve a request it is
+// refilled from a saved copy with the timer paused. BM_OrvRelease times the release of the extents
+// of one allocation of the same size: allocations are made in batches with the timer paused and
+// released one per iteration, so the device returns to its starting fill after every batch. The
+// levels of every device come from OrvBuildLevels.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <map>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "orv_alloc/orv_alloc.h"
@@ -13,8 +23,8 @@
 namespace {
 
 constexpr uint64_t kUnit = 4096;
-constexpr uint64_t kUnits = (uint64_t{1} << 30) / kUnit;
 constexpr uint64_t kUnset = ~uint64_t{0};
+constexpr OrvAllocPosS kFreshCursor{kUnset, kUnset, 0};
 
 enum Fill : int64_t { kEmpty = 0, kHalfFragmented = 1, kNinetyFivePercentFull = 2 };
 
@@ -25,81 +35,79 @@ struct Bitmaps {
   uint64_t freeUnits = 0;
 };
 
-uint64_t CeilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
-
-// Levels 1 and 2 and the counters for a filled level 0, as the caller keeps them.
-void BuildUpperLevels(Bitmaps& b, uint32_t w) {
-  b.l1.assign(CeilDiv(CeilDiv(b.l0.size(), w), 32), 0);
-  b.l2.assign(CeilDiv(CeilDiv(b.l1.size(), w), 64), 0);
-  for (uint64_t slot = 0; slot < CeilDiv(b.l0.size(), w); ++slot) {
-    uint64_t freeCount = 0;
-    for (uint64_t k = slot * w; k < (slot + 1) * w && k < b.l0.size(); ++k) {
-      freeCount += static_cast<uint64_t>(__builtin_popcountll(b.l0[k]));
-    }
-    const uint64_t state = freeCount == 64u * w ? 3u : (freeCount != 0 ? 1u : 0u);
-    b.freeSlots += state == 3u ? 1u : 0u;
-    b.partialSlots += state == 1u ? 1u : 0u;
-    b.freeUnits += freeCount;
-    b.l1[slot / 32] |= state << (2 * (slot % 32));
-  }
-  for (uint64_t entry = 0; entry < CeilDiv(b.l1.size(), w); ++entry) {
-    for (uint64_t k = entry * w; k < (entry + 1) * w && k < b.l1.size(); ++k) {
-      if (b.l1[k] != 0) b.l2[entry / 64] |= uint64_t{1} << (entry % 64);
-    }
-  }
-}
-
-Bitmaps MakeDevice(Fill fill, uint32_t w) {
-  Bitmaps b;
-  b.l0.assign(kUnits / 64, 0);
+// Level 0 of a device of `units` units (a multiple of 64), built once per fill and size.
+const std::vector<uint64_t>& LevelZero(Fill fill, uint64_t units) {
+  static std::map<std::pair<int64_t, uint64_t>, std::vector<uint64_t>> cache;
+  std::vector<uint64_t>& l0 = cache[{fill, units}];
+  if (!l0.empty()) return l0;
+  l0.assign(units / 64, 0);
   std::mt19937_64 rng(42);
-  auto setFree = [&b](uint64_t u) { b.l0[u / 64] |= uint64_t{1} << (u % 64); };
+  auto setFree = [&l0](uint64_t u) { l0[u / 64] |= uint64_t{1} << (u % 64); };
   if (fill == kEmpty) {
-    for (uint64_t& word : b.l0) word = ~uint64_t{0};
+    for (uint64_t& word : l0) word = ~uint64_t{0};
   } else if (fill == kHalfFragmented) {
     bool isFree = true;
-    for (uint64_t u = 0; u < kUnits; isFree = !isFree) {
+    for (uint64_t u = 0; u < units; isFree = !isFree) {
       const uint64_t run = 1 + rng() % 32;
-      for (uint64_t k = 0; k < run && u < kUnits; ++k, ++u) {
+      for (uint64_t k = 0; k < run && u < units; ++k, ++u) {
         if (isFree) setFree(u);
       }
     }
   } else {
-    for (uint64_t u = 0; u < kUnits; ++u) {
+    for (uint64_t u = 0; u < units; ++u) {
       if (rng() % 100 < 5) setFree(u);
     }
   }
-  BuildUpperLevels(b, w);
+  return l0;
+}
+
+Bitmaps MakeDevice(Fill fill, uint32_t w, uint64_t units) {
+  Bitmaps b;
+  b.l0 = LevelZero(fill, units);
+  OrvAllocator builder(w, kUnit, kFreshCursor, b.partialSlots, b.freeSlots);
+  if (!builder.OrvBuildLevels(b.l0, b.l1, b.l2)) std::abort();
+  b.freeUnits = builder.OrvFreeBytes(b.l0) / kUnit;
   return b;
 }
 
-// Args: fill, W, request in units.
+struct Case {
+  Fill fill;
+  uint32_t w;
+  uint64_t requestBytes;
+  uint64_t deviceUnits;
+};
+
+// Args: fill, W, request in units, device size in GiB.
+Case CaseOf(const benchmark::State& state) {
+  return Case{static_cast<Fill>(state.range(0)), static_cast<uint32_t>(state.range(1)),
+              static_cast<uint64_t>(state.range(2)) * kUnit,
+              static_cast<uint64_t>(state.range(3)) * ((uint64_t{1} << 30) / kUnit)};
+}
+
 void BM_OrvAllocate(benchmark::State& state) {
-  const Fill fill = static_cast<Fill>(state.range(0));
-  const uint32_t w = static_cast<uint32_t>(state.range(1));
-  const uint64_t requestBytes = static_cast<uint64_t>(state.range(2)) * kUnit;
-  const Bitmaps pristine = MakeDevice(fill, w);
+  const Case c = CaseOf(state);
+  const Bitmaps pristine = MakeDevice(c.fill, c.w, c.deviceUnits);
   Bitmaps b = pristine;
-  OrvAllocator alloc(w, kUnit, OrvAllocPosS{kUnset, kUnset, 0}, b.partialSlots, b.freeSlots);
+  OrvAllocator alloc(c.w, kUnit, kFreshCursor, b.partialSlots, b.freeSlots);
   std::vector<OrvExtentS> out;
   out.reserve(4096);
   uint64_t freeBytes = pristine.freeUnits * kUnit;
   uint64_t bytes = 0;
   uint64_t extents = 0;
   for (auto _ : state) {
-    if (freeBytes < requestBytes) {
+    if (freeBytes < c.requestBytes) {
       state.PauseTiming();
       b.l0 = pristine.l0;
       b.l1 = pristine.l1;
       b.l2 = pristine.l2;
       b.partialSlots = pristine.partialSlots;
       b.freeSlots = pristine.freeSlots;
-      alloc.pos = OrvAllocPosS{kUnset, kUnset, 0};
+      alloc.pos = kFreshCursor;
       freeBytes = pristine.freeUnits * kUnit;
       state.ResumeTiming();
     }
     out.clear();
-    const uint64_t got = alloc.OrvAllocate(OrvAllocInfoS{requestBytes, kUnit}, b.l0, b.l1, b.l2, out);
+    const uint64_t got = alloc.OrvAllocate(OrvAllocInfoS{c.requestBytes, kUnit}, b.l0, b.l1, b.l2, out);
     benchmark::DoNotOptimize(got);
     freeBytes -= got;
     bytes += got;
@@ -111,15 +119,53 @@ void BM_OrvAllocate(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(extents) / static_cast<double>(state.iterations()));
 }
 
-void AllocateArgs(benchmark::internal::Benchmark* b) {
-  b->ArgNames({"fill", "W", "units"});
-  for (int64_t fill : {kEmpty, kHalfFragmented, kNinetyFivePercentFull}) {
-    for (int64_t w : {1, 2}) {
-      for (int64_t units : {1, 16, 256}) b->Args({fill, w, units});
+void BM_OrvRelease(benchmark::State& state) {
+  const Case c = CaseOf(state);
+  Bitmaps b = MakeDevice(c.fill, c.w, c.deviceUnits);
+  OrvAllocator alloc(c.w, kUnit, kFreshCursor, b.partialSlots, b.freeSlots);
+  // Up to 1024 allocations per batch, using at most half of the free space.
+  const uint64_t perBatch = std::min<uint64_t>(1024, b.freeUnits * kUnit / c.requestBytes / 2);
+  std::vector<std::vector<OrvExtentS>> batch(perBatch);
+  for (auto& out : batch) out.reserve(512);
+  size_t next = batch.size();
+  uint64_t bytes = 0;
+  uint64_t extents = 0;
+  for (auto _ : state) {
+    if (next == batch.size()) {
+      state.PauseTiming();
+      for (auto& out : batch) {
+        out.clear();
+        if (alloc.OrvAllocate(OrvAllocInfoS{c.requestBytes, kUnit}, b.l0, b.l1, b.l2, out) != c.requestBytes) {
+          state.SkipWithError("allocation fell short");
+        }
+      }
+      next = 0;
+      state.ResumeTiming();
+    }
+    const uint64_t released = alloc.OrvRelease(batch[next], b.l0, b.l1, b.l2);
+    benchmark::DoNotOptimize(released);
+    bytes += released;
+    extents += batch[next].size();
+    ++next;
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  state.SetBytesProcessed(static_cast<int64_t>(bytes));
+  state.counters["extents/call"] =
+      benchmark::Counter(static_cast<double>(extents) / static_cast<double>(state.iterations()));
+}
+
+void DeviceArgs(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"fill", "W", "units", "GiB"});
+  for (int64_t gib : {1, 1024}) {
+    for (int64_t fill : {kEmpty, kHalfFragmented, kNinetyFivePercentFull}) {
+      for (int64_t w : {int64_t{1}, gib == 1 ? int64_t{2} : int64_t{8}}) {
+        for (int64_t units : {1, 16, 256}) b->Args({fill, w, units, gib});
+      }
     }
   }
 }
 
-BENCHMARK(BM_OrvAllocate)->Apply(AllocateArgs);
+BENCHMARK(BM_OrvAllocate)->Apply(DeviceArgs);
+BENCHMARK(BM_OrvRelease)->Apply(DeviceArgs);
 
 }  // namespace

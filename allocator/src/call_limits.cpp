@@ -2,27 +2,25 @@
 #include "call_limits.h"
 
 #include "bit_words.h"
+#include "bitmap_encoding.h"
+#include "divider.h"
 
 namespace orv_alloc {
 namespace {
 
-// No vector this long can exist; capping every level here keeps 64 x (words + W) and similar
-// position arithmetic far from overflow.
-constexpr uint64_t kMaxLevelWords = uint64_t{1} << 56;
-
-// Number of groups of `perGroup` words that hold at least one of `words` words; perGroup != 0.
-uint64_t GroupsWithWords(uint64_t words, uint64_t perGroup) {
-  return words / perGroup + (words % perGroup != 0 ? 1u : 0u);
+// Number of groups of W words that hold at least one of `words` words; W != 0.
+uint64_t GroupsWithWords(uint64_t words, const Divider& wordsPerGroup) {
+  return wordsPerGroup.Quotient(words) + (wordsPerGroup.Remainder(words) != 0 ? 1u : 0u);
 }
 
-// Every field of `fieldBits` bits from field `firstField` on is zero in `words`.
-bool FieldsZeroFrom(const std::vector<uint64_t>& words, uint64_t firstField, unsigned fieldBits) {
-  const uint64_t fieldsPerWord = 64u / fieldBits;
-  uint64_t index = firstField / fieldsPerWord;
+// Every field of `encoding` from field `firstField` on is zero in `words`. Checked on every call:
+// for levels of the usual sizes the first field lies past the last word and nothing is read.
+bool FieldsZeroFrom(const std::vector<uint64_t>& words, uint64_t firstField, const FieldEncoding& encoding) {
+  uint64_t index = firstField / encoding.fieldsPerWord;
   if (index >= words.size()) {
     return true;
   }
-  const unsigned firstBit = static_cast<unsigned>((firstField % fieldsPerWord) * fieldBits);
+  const unsigned firstBit = static_cast<unsigned>((firstField % encoding.fieldsPerWord) * encoding.fieldBits);
   if (BitsFrom(words[index], firstBit) != 0) {
     return false;
   }
@@ -34,47 +32,86 @@ bool FieldsZeroFrom(const std::vector<uint64_t>& words, uint64_t firstField, uns
   return true;
 }
 
-}  // namespace
-
-bool RequestIsServable(const OrvAllocator& alloc, const OrvAllocInfoS& req) {
-  const uint64_t unit = req.allocUnit;
-  return unit == alloc.allocUnit && unit != 0 && unit <= UINT32_MAX / 64u && req.allocLen >= unit &&
-         req.allocLen % unit == 0;
+// No field of `upper` that has no word in a lower level of `lowerWords` words is set (each field
+// covers W lower words). Levels sized by OrvBuildLevels are settled by one multiplication: every
+// field of `upper` then has a lower word, and nothing is read.
+inline bool FieldsWithoutLowerWordsAreZero(const std::vector<uint64_t>& upper, uint64_t lowerWords, uint64_t w,
+                                           const FieldEncoding& encoding) {
+  uint64_t coveredWords = 0;  // lower words that all of upper's fields cover, W per field
+  if (!__builtin_mul_overflow(uint64_t{upper.size()}, encoding.fieldsPerWord * w, &coveredWords) &&
+      coveredWords < lowerWords + w) {
+    return true;
+  }
+  return FieldsZeroFrom(upper, GroupsWithWords(lowerWords, Divider(w)), encoding);
 }
 
-bool GeometryIsSound(const OrvAllocator& alloc) {
+inline bool IsServable(const OrvAllocator& alloc, const OrvAllocInfoS& req) {
+  const uint64_t unit = req.allocUnit;
+  return unit == alloc.allocUnit && unit != 0 && unit <= UINT32_MAX / 64u && req.allocLen >= unit &&
+         Divider(unit).Remainder(req.allocLen) == 0;
+}
+
+inline bool IsSound(const OrvAllocator& alloc) {
   const uint64_t w = alloc.wordsPerEntry;
   return w != 0 && alloc.l1SlotsPerL2Bit == 32u * w && alloc.l0BitsPerL1Slot == 64u * w;
 }
 
+inline bool IsAddressable(const std::vector<uint64_t>& l0, uint64_t unit) {
+  // words x unit <= floor(UINT64_MAX / 64) is words <= floor(floor(UINT64_MAX / 64) / unit).
+  uint64_t bytesPerUnitOfWords = 0;
+  return unit != 0 && l0.size() <= kMaxLevelWords &&
+         !__builtin_mul_overflow(uint64_t{l0.size()}, unit, &bytesPerUnitOfWords) &&
+         bytesPerUnitOfWords <= UINT64_MAX / 64u;
+}
+
+inline bool LevelZeroAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0) {
+  return IsServable(alloc, req) && IsSound(alloc) && IsAddressable(l0, req.allocUnit);
+}
+
+inline bool LevelOneAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0,
+                            const std::vector<uint64_t>& l1) {
+  return LevelZeroAllowed(alloc, req, l0) && l1.size() <= kMaxLevelWords &&
+         FieldsWithoutLowerWordsAreZero(l1, l0.size(), alloc.wordsPerEntry, kSlotEncoding);
+}
+
+}  // namespace
+
+bool RequestIsServable(const OrvAllocator& alloc, const OrvAllocInfoS& req) {
+  return IsServable(alloc, req);
+}
+
+bool GeometryIsSound(const OrvAllocator& alloc) {
+  return IsSound(alloc);
+}
+
 bool LevelZeroIsAddressable(const std::vector<uint64_t>& l0, uint64_t unit) {
-  return unit != 0 && l0.size() <= kMaxLevelWords && l0.size() <= (UINT64_MAX / 64u) / unit;
+  return IsAddressable(l0, unit);
 }
 
 bool SlotsLieInLevelZero(const OrvAllocator& alloc, const std::vector<uint64_t>& l0,
                          const std::vector<uint64_t>& l1) {
-  return FieldsZeroFrom(l1, GroupsWithWords(l0.size(), alloc.wordsPerEntry), 2u);
+  return FieldsWithoutLowerWordsAreZero(l1, l0.size(), alloc.wordsPerEntry, kSlotEncoding);
 }
 
 bool EntriesLieInLevelOne(const OrvAllocator& alloc, const std::vector<uint64_t>& l1,
                           const std::vector<uint64_t>& l2) {
-  return FieldsZeroFrom(l2, GroupsWithWords(l1.size(), alloc.wordsPerEntry), 1u);
+  return FieldsWithoutLowerWordsAreZero(l2, l1.size(), alloc.wordsPerEntry, kEntryEncoding);
 }
 
 bool LevelZeroSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0) {
-  return RequestIsServable(alloc, req) && GeometryIsSound(alloc) && LevelZeroIsAddressable(l0, req.allocUnit);
+  return LevelZeroAllowed(alloc, req, l0);
 }
 
 bool LevelOneSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0,
                              const std::vector<uint64_t>& l1) {
-  return LevelZeroSearchIsAllowed(alloc, req, l0) && l1.size() <= kMaxLevelWords &&
-         SlotsLieInLevelZero(alloc, l0, l1);
+  return LevelOneAllowed(alloc, req, l0, l1);
 }
 
 bool LevelTwoSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0,
                              const std::vector<uint64_t>& l1, const std::vector<uint64_t>& l2) {
   return !l2.empty() && l2.size() <= kMaxLevelWords && alloc.pos.l2Pos / 64u < l2.size() &&
-         LevelOneSearchIsAllowed(alloc, req, l0, l1) && EntriesLieInLevelOne(alloc, l1, l2);
+         LevelOneAllowed(alloc, req, l0, l1) &&
+         FieldsWithoutLowerWordsAreZero(l2, l1.size(), alloc.wordsPerEntry, kEntryEncoding);
 }
 
 }  // namespace orv_alloc

@@ -11,6 +11,10 @@
 
 namespace orv_alloc {
 
+// No vector this long can exist; capping every level here keeps 64 x (words + W) and similar
+// position arithmetic far from overflow.
+constexpr uint64_t kMaxLevelWords = uint64_t{1} << 56;
+
 // The request can be served: its unit is the allocator's and non-zero, a run of 64 units fits in
 // a 32-bit length, and allocLen is a non-zero whole multiple of the unit.
 bool RequestIsServable(const OrvAllocator& alloc, const OrvAllocInfoS& req);

@@ -13,7 +13,19 @@ namespace orv_alloc {
 // Extends out.back() by `length` when it ends exactly at `offset` and the sum fits in 32 bits;
 // otherwise appends {offset, length}. Every length stays exact. The last element may be one the
 // caller put there before the call. Growing the vector may throw std::bad_alloc.
-void AppendOrMergeExtent(std::vector<OrvExtentS>& out, uint64_t offset, uint32_t length);
+// Inline: it runs for every range a search takes.
+inline void AppendOrMergeExtent(std::vector<OrvExtentS>& out, uint64_t offset, uint32_t length) {
+  if (!out.empty()) {
+    OrvExtentS& last = out.back();
+    // Written without forming last.offset + last.length, which a caller's element could overflow.
+    const bool continues = offset >= last.offset && offset - last.offset == last.length;
+    if (continues && length <= UINT32_MAX - last.length) {
+      last.length += length;
+      return;
+    }
+  }
+  out.push_back(OrvExtentS{offset, length});
+}
 
 }  // namespace orv_alloc
 

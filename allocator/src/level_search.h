@@ -2,6 +2,10 @@
 // callers have already made sure that the request is servable and the geometry and vector sizes
 // are sound (call_limits.h).
 //
+// Levels 2 and 1 are searched by one piece of logic (ScanFields in level_search.cpp): find the
+// next set field of a word from the cursor, descend into its children, recompute the field.
+// Level 0 takes units.
+//
 // Cursor rule for kept positions. A level resumes at its kept child position (l1Pos inside the
 // entry, l0Pos inside the slot) only when that position lies inside the parent's range. A kept
 // position at or past the parent's end means the previous call stopped at the parent's last unit

@@ -6,25 +6,31 @@
 #include "orv_alloc/orv_alloc.h"
 #include "orv_platform/processor_id.h"
 
-uint64_t OrvAllocator::OrvAllocate(OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
-                                   std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
-  if (!orv_alloc::RequestIsServable(*this, req)) {
-    return 0;
-  }
-  OrvAllocInfoS request = req;
-  return OrvAllocL2(request, l0, l1, l2, out);
-}
+namespace {
 
-uint64_t OrvAllocator::OrvAllocL2(OrvAllocInfoS& req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
-                                  std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+// OrvAllocL2's work, which OrvAllocate calls directly (its request checks are among these).
+uint64_t AllocateFromLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
+                              std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
   // The verdict is computed once per process; here it costs a load.
   if (!orv::platform::ProcessorCheck().accepted) {
     return 0;
   }
-  if (!orv_alloc::LevelTwoSearchIsAllowed(*this, req, l0, l1, l2)) {
+  if (!orv_alloc::LevelTwoSearchIsAllowed(alloc, req, l0, l1, l2)) {
     return 0;
   }
-  return orv_alloc::SearchLevelTwo(*this, req, l0, l1, l2, out);
+  return orv_alloc::SearchLevelTwo(alloc, req, l0, l1, l2, out);
+}
+
+}  // namespace
+
+uint64_t OrvAllocator::OrvAllocate(OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                   std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  return AllocateFromLevelTwo(*this, req, l0, l1, l2, out);
+}
+
+uint64_t OrvAllocator::OrvAllocL2(OrvAllocInfoS& req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                  std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  return AllocateFromLevelTwo(*this, req, l0, l1, l2, out);
 }
 
 void OrvAllocator::OrvAllocL1(OrvAllocInfoS& req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,

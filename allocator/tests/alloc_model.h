@@ -1,6 +1,6 @@
 // Test support for the allocator tests: a device's three bitmap levels and slot counters kept the
-// way a caller keeps them, rebuilt from level 0 by brute force, and a brute-force next-fit model of
-// which units a call takes.
+// way a caller keeps them, the upper levels computed from level 0 by brute force (the judge of
+// every call), and brute-force models of which units a call takes and of a release.
 //
 // Layout for a device of `units` allocation units and W words per entry: level 0 has
 // ceil(units / 64) words (bits past the device stay 0), level 1 one 2-bit state per W level-0
@@ -87,13 +87,11 @@ inline Device MakeDevice(uint32_t w, uint64_t units) {
   return d;
 }
 
-// What a caller does after freeing units: recompute levels 1 and 2 and the counters.
-inline void Rebuild(Device& d) {
-  UpperLevels up = ExpectedUpperLevels(d.w, d.l0, d.l1.size(), d.l2.size());
-  d.l1 = up.l1;
-  d.l2 = up.l2;
-  d.partialSlots = up.partialSlots;
-  d.freeSlots = up.freeSlots;
+// What a caller does after setting level-0 bits by hand: rebuild levels 1 and 2 and the counters
+// with the library. (Tests judge the result against ExpectedUpperLevels.)
+inline bool Rebuild(Device& d) {
+  OrvAllocator builder(d.w, 1, OrvAllocPosS{kUnset, kUnset, 0}, d.partialSlots, d.freeSlots);
+  return builder.OrvBuildLevels(d.l0, d.l1, d.l2);
 }
 
 inline UpperLevels Actual(const Device& d) { return UpperLevels{d.l1, d.l2, d.partialSlots, d.freeSlots}; }
@@ -139,6 +137,38 @@ inline std::vector<uint64_t> UnitsOf(const std::vector<OrvExtentS>& extents, uin
     for (uint64_t k = 0; k < e.length / unit; ++k) units.push_back(e.offset / unit + k);
   }
   return units;
+}
+
+// A release judged unit by unit: level 0 after releasing `extents` and the bytes released, or
+// nullopt-like `valid == false` when the call must be refused (a non-whole or empty extent, a unit
+// past level 0, a unit already free or released twice by the call).
+struct ReleaseVerdict {
+  bool valid = true;
+  uint64_t bytes = 0;
+  std::vector<uint64_t> l0;
+};
+
+inline ReleaseVerdict JudgeRelease(const std::vector<uint64_t>& l0, const std::vector<OrvExtentS>& extents,
+                                   uint64_t unit) {
+  ReleaseVerdict v;
+  v.l0 = l0;
+  for (const OrvExtentS& e : extents) {
+    if (e.length == 0 || e.offset % unit != 0 || e.length % unit != 0) v.valid = false;
+    for (uint64_t k = 0; v.valid && k < e.length / unit; ++k) {
+      const uint64_t u = e.offset / unit + k;
+      if (u >= 64u * l0.size() || (v.l0[u / 64] >> (u % 64) & 1u) != 0) {
+        v.valid = false;
+      } else {
+        v.l0[u / 64] |= uint64_t{1} << (u % 64);
+      }
+    }
+    v.bytes += e.length;
+  }
+  if (!v.valid) {
+    v.l0 = l0;
+    v.bytes = 0;
+  }
+  return v;
 }
 
 }  // namespace alloc_test

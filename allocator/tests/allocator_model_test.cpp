@@ -1,6 +1,9 @@
-// Randomized model test of OrvAllocate: many calls of random lengths, interleaved with frees done
-// as a caller does them and with cursors set by hand, each checked against a brute-force next-fit
-// model over level-0 bits and against levels 1 and 2 and the counters rebuilt from level 0.
+// Randomized model test of OrvAllocate and OrvRelease: many allocations of random lengths,
+// interleaved with releases (of extents from many calls, in random order, whole or in part, and
+// faulty ones that must be refused), with units freed by hand and with cursors set by hand. Each
+// call is checked against a brute-force model over level-0 bits (next fit, release unit by unit),
+// and after each call levels 1 and 2 and the counters against their brute-force computation from
+// level 0 and the free bytes against a popcount.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -113,6 +116,11 @@ std::vector<OrvExtentS> AddedExtents(const std::vector<OrvExtentS>& before, cons
   return added;
 }
 
+void ExpectLevelsAndFreeBytesMatchLevelZero(const OrvAllocator& a, const Device& d, uint64_t unit) {
+  EXPECT_TRUE(alloc_test::Actual(d) == alloc_test::ExpectedUpperLevels(d.w, d.l0, d.l1.size(), d.l2.size()));
+  EXPECT_EQ(a.OrvFreeBytes(d.l0), d.FreeUnits() * unit);
+}
+
 // One OrvAllocate call checked against the model.
 void CheckedAllocate(OrvAllocator& a, Device& d, uint64_t unit, uint64_t requestUnits,
                      std::vector<OrvExtentS>& out) {
@@ -150,7 +158,7 @@ void CheckedAllocate(OrvAllocator& a, Device& d, uint64_t unit, uint64_t request
   std::vector<uint64_t> l0Expected = l0Before;
   for (uint64_t u : expected) l0Expected[u / 64] &= ~(uint64_t{1} << (u % 64));
   EXPECT_EQ(d.l0, l0Expected);
-  EXPECT_TRUE(alloc_test::Actual(d) == alloc_test::ExpectedUpperLevels(d.w, d.l0, d.l1.size(), d.l2.size()));
+  ExpectLevelsAndFreeBytesMatchLevelZero(a, d, unit);
 
   // Cursor: just after the last unit taken, or past the start word of level 2 after a short call.
   if (got == requestUnits * unit) {
@@ -166,6 +174,70 @@ void CheckedAllocate(OrvAllocator& a, Device& d, uint64_t unit, uint64_t request
   }
 }
 
+// One OrvRelease call checked against the brute-force release: the bytes and level 0 it predicts,
+// or, for a call it refuses, every vector, counter and the cursor unchanged. Returns whether the
+// call released.
+bool CheckedRelease(OrvAllocator& a, Device& d, uint64_t unit, const std::vector<OrvExtentS>& extents) {
+  const alloc_test::ReleaseVerdict expected = alloc_test::JudgeRelease(d.l0, extents, unit);
+  const alloc_test::UpperLevels upBefore = alloc_test::Actual(d);
+  const OrvAllocPosS posBefore = a.pos;
+
+  const uint64_t got = a.OrvRelease(extents, d.l0, d.l1, d.l2);
+
+  EXPECT_EQ(got, expected.bytes);
+  EXPECT_EQ(d.l0, expected.l0);
+  if (!expected.valid) {
+    EXPECT_TRUE(alloc_test::Actual(d) == upBefore) << "a refused release changed levels 1, 2 or the counters";
+  }
+  ExpectLevelsAndFreeBytesMatchLevelZero(a, d, unit);
+  EXPECT_EQ(a.pos.l0Pos, posBefore.l0Pos);
+  EXPECT_EQ(a.pos.l1Pos, posBefore.l1Pos);
+  EXPECT_EQ(a.pos.l2Pos, posBefore.l2Pos);
+  return expected.valid;
+}
+
+// Units this test's caller holds (allocated by it and not yet released), so that units freed by
+// hand are never ones it will release later.
+struct Holdings {
+  std::vector<OrvExtentS> extents;
+  std::vector<bool> unitHeld;
+
+  void Mark(const std::vector<OrvExtentS>& es, uint64_t unit, bool held) {
+    for (uint64_t u : alloc_test::UnitsOf(es, unit)) unitHeld[u] = held;
+  }
+};
+
+// A release that breaks one rule, made from a valid selection: one extent twice or overlapping
+// another, a unit that is free, an extent not a whole number of units or empty, or one running
+// past level 0.
+std::vector<OrvExtentS> FaultyRelease(std::vector<OrvExtentS> give, const Device& d, uint64_t unit,
+                                      std::mt19937_64& rng) {
+  const size_t k = static_cast<size_t>(Below(rng, give.size()));
+  const uint64_t deviceBytes = 64u * d.l0.size() * unit;
+  switch (Below(rng, 6)) {
+    case 0: {  // overlap: the same extent again, or its last unit, somewhere in the call
+      OrvExtentS e = give[k];
+      if (Below(rng, 2) == 0) e = OrvExtentS{e.offset + e.length - unit, static_cast<uint32_t>(unit)};
+      give.insert(give.begin() + static_cast<std::ptrdiff_t>(Below(rng, give.size() + 1)), e);
+      break;
+    }
+    case 1: {  // double free of a unit that is free now
+      uint64_t u = Below(rng, 64u * d.l0.size());
+      for (int tries = 0; tries < 4096 && !d.IsFree(u); ++tries) u = Below(rng, 64u * d.l0.size());
+      if (!d.IsFree(u)) return FaultyRelease(give, d, unit, rng);
+      give.push_back(OrvExtentS{u * unit, static_cast<uint32_t>(unit)});
+      break;
+    }
+    case 2: give[k].offset += 1 + Below(rng, unit - 1); break;
+    case 3: give[k].length = static_cast<uint32_t>(give[k].length - 1 - Below(rng, unit - 1)); break;
+    case 4: give[k].length = 0; break;
+    default:
+      give.push_back(OrvExtentS{deviceBytes - unit * Below(rng, 2), static_cast<uint32_t>(2 * unit)});
+      break;
+  }
+  return give;
+}
+
 class AllocatorModelTest : public ::testing::TestWithParam<ModelCase> {};
 
 TEST_P(AllocatorModelTest, RandomCallsFollowNextFitAndKeepLevelsInStep) {
@@ -173,45 +245,80 @@ TEST_P(AllocatorModelTest, RandomCallsFollowNextFitAndKeepLevelsInStep) {
   std::mt19937_64 rng(c.seed);
   Device d = alloc_test::MakeDevice(c.w, c.units);
   FillRandomPattern(d, rng);
-  alloc_test::Rebuild(d);
+  ASSERT_TRUE(alloc_test::Rebuild(d));
   OrvAllocator a(c.w, c.unit, OrvAllocPosS{kUnset, kUnset, 0}, d.partialSlots, d.freeSlots);
+  ExpectLevelsAndFreeBytesMatchLevelZero(a, d, c.unit);
   std::vector<OrvExtentS> out;
-  std::vector<OrvExtentS> held;  // what the "caller" holds and may free later
+  Holdings held;  // what the "caller" holds and may release later
+  held.unitHeld.assign(64u * d.l0.size(), false);
+  auto keep = [&held, &c](const std::vector<OrvExtentS>& es) {
+    held.extents.insert(held.extents.end(), es.begin(), es.end());
+    held.Mark(es, c.unit, true);
+  };
+  auto release = [&](const std::vector<OrvExtentS>& give) {
+    if (CheckedRelease(a, d, c.unit, give)) held.Mark(give, c.unit, false);
+  };
 
   for (int call = 0; call < c.calls && !HasFailure(); ++call) {
     SCOPED_TRACE(::testing::Message() << "call " << call);
     const uint64_t action = Below(rng, 20);
-    if (action < 4 && !held.empty()) {
-      // Free one held extent, or part of one, as the caller would.
-      const size_t k = static_cast<size_t>(Below(rng, held.size()));
-      const uint64_t first = held[k].offset / c.unit;
-      const uint64_t count = held[k].length / c.unit;
-      const uint64_t from = first + Below(rng, count);
-      const uint64_t to = Below(rng, 2) == 0 ? first + count : from + 1 + Below(rng, first + count - from);
-      for (uint64_t u = from; u < to; ++u) d.SetFree(u);
-      held.erase(held.begin() + static_cast<std::ptrdiff_t>(k));
-      alloc_test::Rebuild(d);
+    if (action < 4 && !held.extents.empty()) {
+      // Release held extents from many calls in random order, some only in part (the rest stays
+      // held); sometimes with a fault added, which refuses the whole call.
+      std::shuffle(held.extents.begin(), held.extents.end(), rng);
+      std::vector<OrvExtentS> give;
+      const size_t n = 1 + static_cast<size_t>(Below(rng, std::min<size_t>(held.extents.size(), 40)));
+      for (size_t k = 0; k < n; ++k) {
+        OrvExtentS e = held.extents.back();
+        held.extents.pop_back();
+        const uint64_t units = e.length / c.unit;
+        if (units > 1 && Below(rng, 3) == 0) {
+          const uint64_t cut = 1 + Below(rng, units - 1);
+          const OrvExtentS head{e.offset, static_cast<uint32_t>(cut * c.unit)};
+          const OrvExtentS tail{e.offset + cut * c.unit, static_cast<uint32_t>((units - cut) * c.unit)};
+          held.extents.push_back(Below(rng, 2) == 0 ? head : tail);
+          e = held.extents.back().offset == head.offset ? tail : head;
+        }
+        give.push_back(e);
+      }
+      if (action == 0) {
+        EXPECT_FALSE(CheckedRelease(a, d, c.unit, FaultyRelease(give, d, c.unit, rng)));
+        held.extents.insert(held.extents.end(), give.begin(), give.end());
+      } else {
+        release(give);
+        // Releasing the same units again is a double free.
+        if (action == 1) {
+          EXPECT_FALSE(CheckedRelease(a, d, c.unit, {give[Below(rng, give.size())]}));
+        }
+      }
     } else if (action == 4) {
-      for (int k = 0; k < 20; ++k) d.SetFree(Below(rng, d.units));
-      alloc_test::Rebuild(d);
+      // Units freed by hand (never ones the caller holds), then the levels rebuilt.
+      for (int k = 0; k < 20; ++k) {
+        const uint64_t u = Below(rng, d.units);
+        if (!held.unitHeld[u]) d.SetFree(u);
+      }
+      ASSERT_TRUE(alloc_test::Rebuild(d));
+      ExpectLevelsAndFreeBytesMatchLevelZero(a, d, c.unit);
     } else if (action == 5 || action == 9) {
       a.pos = RandomCursor(d, rng);
     } else if (action == 6 || action == 7) {
-      // Give back the latest allocation: units right below the cursor become free again.
+      // Give back the latest allocation, or its tail: units right below the cursor become free.
       if (!out.empty()) {
         const OrvExtentS e = out.back();
         out.pop_back();
-        const uint64_t keep = action == 6 ? 0 : Below(rng, e.length / c.unit);
-        for (uint64_t u = e.offset / c.unit + keep; u < (e.offset + e.length) / c.unit; ++u) d.SetFree(u);
-        alloc_test::Rebuild(d);
+        const uint64_t kept = action == 6 ? 0 : Below(rng, e.length / c.unit);
+        if (kept != 0) keep({OrvExtentS{e.offset, static_cast<uint32_t>(kept * c.unit)}});
+        release({OrvExtentS{e.offset + kept * c.unit, static_cast<uint32_t>(e.length - kept * c.unit)}});
       }
     } else if (action == 8) {
-      held.insert(held.end(), out.begin(), out.end());
+      keep(out);
       out.clear();
     }
+    const std::vector<OrvExtentS> outBefore = out;
     CheckedAllocate(a, d, c.unit, RandomRequestUnits(d, rng), out);
+    held.Mark(AddedExtents(outBefore, out), c.unit, true);
     if (out.size() > 64) {
-      held.insert(held.end(), out.begin(), out.end());
+      keep(out);
       out.clear();
     }
   }

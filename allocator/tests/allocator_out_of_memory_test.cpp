@@ -1,7 +1,7 @@
 // When growing the caller's output vector fails, std::bad_alloc reaches the caller and nothing is
 // lost: the output holds exactly the units cleared in level 0, and levels 1 and 2 and the counters
-// still match level 0. The program's operator new is replaced so that one chosen allocation
-// fails.
+// still match level 0. When OrvBuildLevels cannot allocate its levels, the caller's are untouched.
+// The program's operator new is replaced so that one chosen allocation fails.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -48,6 +48,28 @@ TEST(AllocatorOutOfMemoryTest, FailedGrowthLosesNoUnitAndKeepsLevelsTrue) {
     }
     EXPECT_EQ(d.l0, l0Expected);
     EXPECT_TRUE(alloc_test::Actual(d) == alloc_test::ExpectedUpperLevels(d.w, d.l0, d.l1.size(), d.l2.size()));
+  }
+}
+
+TEST(AllocatorOutOfMemoryTest, FailedLevelBuildLeavesTheLevelsAsTheyWere) {
+  const std::vector<uint64_t> l0(64 * 40, 0x0F0F0F0F0F0F0F0Fu);
+  for (long failAt = 0; failAt < 2; ++failAt) {
+    uint64_t partial = 7;
+    uint64_t full = 8;
+    OrvAllocator a(2, 4096, OrvAllocPosS{alloc_test::kUnset, alloc_test::kUnset, 0}, partial, full);
+    std::vector<uint64_t> l1{1, 2, 3}, l2{4};
+    auto buildWithFailure = [&] {
+      struct Disarm {
+        ~Disarm() { orv_test::FailAllocationAfter(-1); }
+      } disarm;
+      orv_test::FailAllocationAfter(failAt);
+      return a.OrvBuildLevels(l0, l1, l2);
+    };
+    EXPECT_THROW(buildWithFailure(), std::bad_alloc) << "allocation " << failAt << " fails";
+    EXPECT_EQ(l1, (std::vector<uint64_t>{1, 2, 3}));
+    EXPECT_EQ(l2, (std::vector<uint64_t>{4}));
+    EXPECT_EQ(partial, 7u);
+    EXPECT_EQ(full, 8u);
   }
 }
 
