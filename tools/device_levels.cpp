@@ -1,45 +1,17 @@
-// Building a device's upper allocator levels from level 0, and the fragmented device that
-// orv_plan allocates from.
+// The device orv_plan allocates from: its fragmented level 0, and its upper levels and free space
+// as the allocator itself builds and counts them.
 #include "device_levels.h"
 
+#include <stdexcept>
+
 namespace orv_plan {
-namespace {
-
-constexpr uint64_t kAllOnes = ~uint64_t{0};
-
-uint64_t GroupsOf(uint64_t words, uint64_t perGroup) { return words / perGroup + (words % perGroup != 0 ? 1 : 0); }
-
-}  // namespace
 
 void BuildLevels(OrvAllocator& alloc, const std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
                  std::vector<uint64_t>& l2) {
-  const uint64_t w = alloc.wordsPerEntry == 0 ? 1 : alloc.wordsPerEntry;
-  const uint64_t slots = GroupsOf(l0.size(), w);
-  l1.assign(GroupsOf(slots, 32), 0);
-  alloc.partialSlots = 0;
-  alloc.freeSlots = 0;
-  for (uint64_t s = 0; s < slots; ++s) {
-    uint64_t any = 0;
-    uint64_t all = kAllOnes;
-    uint64_t words = 0;
-    for (uint64_t i = s * w; i < l0.size() && i < s * w + w; ++i, ++words) {
-      any |= l0[i];
-      all &= l0[i];
-    }
-    uint64_t state = 0;
-    if (words == w && all == kAllOnes) {
-      state = 3;
-      ++alloc.freeSlots;
-    } else if (any != 0) {
-      state = 1;
-      ++alloc.partialSlots;
-    }
-    l1[s / 32] |= state << (2 * (s % 32));
-  }
-  const uint64_t entries = GroupsOf(l1.size(), w);
-  l2.assign(GroupsOf(entries, 64), 0);
-  for (uint64_t t = 0; t < l1.size(); ++t) {
-    if (l1[t] != 0) l2[t / w / 64] |= uint64_t{1} << (t / w % 64);
+  if (!alloc.OrvBuildLevels(l0, l1, l2)) {
+    // Only a words-per-entry of 0 or a level 0 too large to address is refused; the options
+    // rule both out, so a refusal here is a fault of the tool.
+    throw std::logic_error("the allocator refused to build the levels of the simulated device");
   }
 }
 
@@ -54,9 +26,10 @@ std::vector<uint64_t> FragmentedLevelZero(uint64_t units) {
 }
 
 uint64_t CountFreeUnits(const std::vector<uint64_t>& l0) {
-  uint64_t n = 0;
-  for (uint64_t word : l0) n += static_cast<uint64_t>(__builtin_popcountll(word));
-  return n;
+  uint64_t partial = 0;
+  uint64_t full = 0;
+  const OrvAllocator counter(1, 1, OrvAllocPosS{~uint64_t{0}, ~uint64_t{0}, 0}, partial, full);
+  return counter.OrvFreeBytes(l0);  // with a unit of one byte, free bytes are free units
 }
 
 }  // namespace orv_plan

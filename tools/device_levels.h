@@ -1,5 +1,5 @@
-// The caller's side of the allocator: a simulated device's level-0 bitmap, and the rebuild of its
-// upper levels and slot counters from level 0 for any words-per-entry W.
+// The caller's side of the allocator: a simulated device's level-0 bitmap, its upper levels and
+// slot counters built from level 0 by the allocator for any words-per-entry W, and its free units.
 #ifndef ORV_TOOLS_DEVICE_LEVELS_H_
 #define ORV_TOOLS_DEVICE_LEVELS_H_
 
@@ -11,8 +11,8 @@
 namespace orv_plan {
 
 // Sizes level 1 and level 2 for `l0` and `alloc.wordsPerEntry`, fills them from `l0`, and sets
-// the allocator's two slot counters to match: a slot covers W level-0 words (a last slot with
-// fewer words is never wholly free), an entry covers W level-1 words.
+// the allocator's two slot counters to match (OrvAllocator::OrvBuildLevels). Throws
+// std::logic_error if the allocator refuses, which valid options never cause.
 void BuildLevels(OrvAllocator& alloc, const std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
                  std::vector<uint64_t>& l2);
 
