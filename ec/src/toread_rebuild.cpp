@@ -10,18 +10,14 @@
 #include <iterator>
 #include <map>
 
-#include "chunk_math.h"
 #include "ec_log.h"
 #include "orv_ec/orv_ec.h"
-#include "planning_limits.h"
+#include "range_math.h"
 
 namespace orv_ec {
 namespace {
 
 using ExtentMap = std::map<uint64_t, uint64_t>;
-
-// End of [off, off + len), saturated at 2^64 - 1.
-inline uint64_t SaturatedEnd(uint64_t off, uint64_t len) { return SumOverflows(off, len) ? UINT64_MAX : off + len; }
 
 // True when an extent of `extents` starts before its predecessor ends.
 bool HasOverlappingExtents(const ExtentMap& extents) {
@@ -111,7 +107,7 @@ void MakeChunkAligned(uint64_t csize, ExtentMap& toRead) {
     const uint64_t r = off % csize;
     const uint64_t aOff = off - r;
     // A sum past 64 bits is beyond the cap that NextChunkEnd applies anyway.
-    const uint64_t aLen = NextChunkEnd(SumOverflows(r, len) ? UINT64_MAX : r + len, csize);
+    const uint64_t aLen = NextChunkEnd(SaturatedEnd(r, len), csize);
     if (aOff == off) {
       if (SumOverflows(off, len)) {
         ZO_LOG(MOXLOG_CRITICAL, ecProcTag, "Func MakeChunkAligned add two large number");

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <random>
 
-#include "chunk_math.h"
+#include "range_math.h"
 #include "ec_quiet_log.h"
 
 namespace {
