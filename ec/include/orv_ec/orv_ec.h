@@ -17,10 +17,11 @@
 //
 // Per-call limits: a stripe-wide step visits at most 2^16 chunk positions (k, chunkCount, or the
 // chunks of one stripe a range covers) and a call adds at most 2^24 pieces or shard ids; larger
-// input is refused before anything is added. The costs quoted per function were measured on the
-// largest input a call accepts (Release build, one x86-64 core at 2.0 GHz, CPU time, log module
-// filtering DEBUG; bench/ec_planning_limits_bench.cpp). "Peak" is the heap memory live at once
-// during the call, the output's own growth included.
+// input is refused before anything is added. Only the extent maps given to ZoGetWriteToShards and
+// ZoRebuildToread have no size limit: their cost grows with them. The costs quoted were measured
+// on the largest input a call accepts (Release build, one x86-64 core at 2.0 GHz, CPU time, log
+// module filtering DEBUG; bench/ec_planning_limits_bench.cpp). "Peak" is the heap memory live at
+// once during the call, the output's own growth included.
 //
 // Threads: the planning functions and ZoRegionNeonXor may run on any number of threads at once,
 // each call with its own output containers, while nobody changes the ZoEcInfo or its mapping. Their
@@ -29,8 +30,8 @@
 //
 // Logging goes through libmoxlog under the module named by ZoInit/ZoReload ("ecpartial" before
 // any start). Before a start, or after ZoFinish, the lines go to libmoxlog's default module
-// "moxlog" when that is registered, and otherwise each one prints a "Can not find moduleName"
-// report on standard error.
+// "moxlog" when that is registered, and otherwise each one, every DEBUG trace included, prints a
+// "Can not find moduleName" report on standard error (the costs quoted assume a started module).
 //
 // Exceptions (the same rule in moxlog.h, orv_ec.h and orv_alloc.h): std::bad_alloc is the only
 // exception that leaves these libraries, and only from the functions whose comments name it:
@@ -114,7 +115,7 @@ ORV_EC_API void ZoFinish();
 // --- Stripe and chunk arithmetic ---
 //
 // These three allocate nothing and never throw; they take a few divisions each (plus one log
-// call) and may run on any number of threads.
+// call, except EquAfterPlus) and may run on any number of threads.
 
 // True exactly when a + b == c + d as whole numbers, for all 64-bit inputs (no sum is formed).
 // Logs nothing.

@@ -128,7 +128,8 @@ MOXLOG_API int MoxlogStopRecordLog(const std::string& moduleName);
 // ("MoxlogWriteLog vsprintf_s"), the module is registered but not started, or memory ran out.
 // Cost on the caller's thread: the lookup, formatting into a stack buffer, a copy into a reused
 // queue slot (no allocation once warm) and, when the flush thread sleeps, waking it. File I/O
-// happens on the flush thread.
+// happens on the flush thread. Measured (bench/logging_bench.cpp, Release, x86-64 at 2.0 GHz, CPU
+// time of the caller's thread): about 35 ns for a filtered record, 0.55 us for a queued one.
 MOXLOG_API int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& logType,
                               const char* format, ...) __attribute__((format(printf, 4, 5)));
 
