@@ -11,6 +11,12 @@
 #include "alloc_model.h"
 #include "orv_alloc/orv_alloc.h"
 
+// The header's version is the one the library is built and installed as (liborv_alloc.so.1.M.P).
+static_assert(ORV_ALLOC_VERSION_MAJOR == ORV_PROJECT_VERSION_MAJOR &&
+                  ORV_ALLOC_VERSION_MINOR == ORV_PROJECT_VERSION_MINOR &&
+                  ORV_ALLOC_VERSION_PATCH == ORV_PROJECT_VERSION_PATCH,
+              "orv_alloc.h's version macros differ from the project version");
+
 namespace {
 
 using alloc_test::kUnset;

@@ -1,8 +1,10 @@
 // Start, reload and finish of the library's log module, and the processor gate that follows every
 // successful start or reload. These functions replace ecModuleName and must run while no other
-// thread is inside the library.
+// thread is inside the library. They throw nothing: running out of memory for a copy of the
+// caller's record or for the module name gives 1, before anything has changed.
 #include "ec_startup.h"
 
+#include <new>
 #include <string>
 
 #include "ec_log.h"
@@ -45,7 +47,11 @@ bool IsSupportedPlatform() {
 using orv_ec::ecModuleName;
 using orv_ec::ecProcTag;
 
-int ZoInit(const MoxlogParam& param) {
+// Every allocation of the four start functions (the copy of the record, the module name) comes
+// before libmoxlog is called, and a string assignment that throws leaves ecModuleName as it was.
+// libmoxlog itself throws nothing.
+
+int ZoInit(const MoxlogParam& param) try {
   MoxlogParam copy = param;  // libmoxlog completes its argument in place; the caller's stays as given
   ecModuleName = copy.usrModuleName;
   if (MoxlogSetAndInit(copy) != 0) {
@@ -54,9 +60,11 @@ int ZoInit(const MoxlogParam& param) {
   }
   ZO_LOG(MOXLOG_DEBUG, ecProcTag, "orv_ec is initialized by param struct.");
   return orv_ec::GateStartedModule();
+} catch (const std::bad_alloc&) {
+  return 1;
 }
 
-int ZoInit(const std::string& paramFilePath, const std::string& suffix) {
+int ZoInit(const std::string& paramFilePath, const std::string& suffix) try {
   ecModuleName = orv_ec::kFileModulePrefix + suffix;
   if (MoxlogSetAndInit(ecModuleName, paramFilePath) != 0) {
     ZO_LOG(MOXLOG_ERROR, ecProcTag, "Func ZoInit path return 1.");
@@ -64,20 +72,25 @@ int ZoInit(const std::string& paramFilePath, const std::string& suffix) {
   }
   ZO_LOG(MOXLOG_DEBUG, ecProcTag, "orv_ec is initialized by param file.");
   return orv_ec::GateStartedModule();
+} catch (const std::bad_alloc&) {
+  return 1;
 }
 
-int ZoReload(const MoxlogParam& param) {
+int ZoReload(const MoxlogParam& param) try {
   MoxlogParam copy = param;
   if (MoxlogReloadParam(ecModuleName, copy) != 0) {
     ZO_LOG(MOXLOG_ERROR, ecProcTag, "Func ZoReload param return 1.");
     return 1;
   }
-  ecModuleName = copy.usrModuleName;  // the name libmoxlog registered (the default for an empty one)
+  // The name libmoxlog registered (the default for an empty one); a swap cannot run out of memory.
+  ecModuleName.swap(copy.usrModuleName);
   ZO_LOG(MOXLOG_DEBUG, ecProcTag, "orv_ec is reloaded by param struct.");
   return orv_ec::GateStartedModule();
+} catch (const std::bad_alloc&) {
+  return 1;
 }
 
-int ZoReload(const std::string& paramFilePath, const std::string& suffix) {
+int ZoReload(const std::string& paramFilePath, const std::string& suffix) try {
   std::string oldName = ecModuleName;
   ecModuleName = orv_ec::kFileModulePrefix + suffix;
   if (MoxlogReloadFileParam(oldName, ecModuleName, paramFilePath) != 0) {
@@ -87,6 +100,8 @@ int ZoReload(const std::string& paramFilePath, const std::string& suffix) {
   }
   ZO_LOG(MOXLOG_DEBUG, ecProcTag, "orv_ec is reloaded by param file.");
   return orv_ec::GateStartedModule();
+} catch (const std::bad_alloc&) {
+  return 1;
 }
 
 void ZoFinish() { MoxlogStopRecordLog(ecModuleName); }

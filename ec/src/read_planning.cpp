@@ -8,11 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "chunk_math.h"
 #include "ec_log.h"
-#include "geometry.h"
 #include "orv_ec/orv_ec.h"
-#include "planning_limits.h"
+#include "range_math.h"
 
 namespace orv_ec {
 namespace {
@@ -23,7 +21,7 @@ using ShardRanges = std::map<int, std::set<std::pair<uint64_t, uint64_t>>>;
 // length), to the set of the shard holding it.
 void AddChunkRanges(const ZoEcInfo& info, uint64_t offset, uint64_t length, ShardRanges& shardRanges) {
   while (length > 0) {
-    const uint64_t room = info.cSize - offset % info.cSize;
+    const uint64_t room = BytesToBoundary(offset, info.cSize);
     const uint64_t piece = room < length ? room : length;
     const int shard = ShardOfPosition(info, ChunkPosition(info, offset));
     shardRanges[shard].emplace(ShardLocalOffset(info, offset), piece);
@@ -35,8 +33,8 @@ void AddChunkRanges(const ZoEcInfo& info, uint64_t offset, uint64_t length, Shar
 // Number of data positions the whole-stripe step visits: k folded into 32 bits, or 0 when the
 // step adds nothing (a folded k of 0 or beyond the signed 32-bit range).
 uint64_t WholeStripePositions(uint64_t k) {
-  const uint64_t c = k % 4294967295u;
-  return (c == 0 || c > 2147483646u) ? 0 : c;
+  const uint64_t c = k % kPositionFoldModulus;
+  return (c == 0 || c > kMaxPositionRunEnd) ? 0 : c;
 }
 
 }  // namespace
@@ -67,7 +65,7 @@ void ZoReconstructPrepare(const ZoEcInfo& info, const std::pair<uint64_t, uint64
   uint64_t pos = rRange.first;
   uint64_t remaining = rRange.second;
   while (remaining > 0) {
-    const uint64_t room = info.cSize - pos % info.cSize;
+    const uint64_t room = BytesToBoundary(pos, info.cSize);
     const uint64_t piece = room < remaining ? room : remaining;
     pieces.emplace_back(ChunkPosition(info, pos), piece);
     pos += piece;
@@ -143,8 +141,8 @@ void ZoGetShardsRangeToRead(const std::pair<uint64_t, uint64_t>& rRange, const Z
       ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func GetShardsRange error. k == 0.");
     } else {
       // Every whole stripe holds the same run of bytes in each data shard.
-      const std::pair<uint64_t, uint64_t> es((boundary / info.sWidth) * info.cSize,
-                                             (middle / info.sWidth) * info.cSize);
+      const std::pair<uint64_t, uint64_t> es(StripeShardOffset(info, boundary),
+                                             StripeShardOffset(info, middle));
       for (uint64_t i = 0; i < positions; ++i) {
         const int shard = ShardOfPosition(info, i);
         shardRanges[shard].insert(es);
@@ -200,11 +198,11 @@ void ZoGetShardZeroRange(const std::pair<uint64_t, uint64_t>& rRange, const ZoEc
     return;
   }
 
-  uint64_t zeroOff = (rRange.first / info.sWidth) * info.cSize;
+  uint64_t zeroOff = StripeShardOffset(info, rRange.first);
   uint64_t zeroLen = info.cSize;
   while (pos < stripeEnd) {
     const uint64_t so = ShardLocalOffset(info, pos);
-    const uint64_t rest = info.cSize - pos % info.cSize;
+    const uint64_t rest = BytesToBoundary(pos, info.cSize);
     zeroRanges[ShardOfPosition(info, ChunkPosition(info, pos))] = std::make_pair(so, rest);
     if (codingToo && so > zeroOff) {
       zeroOff = so;

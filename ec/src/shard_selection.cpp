@@ -6,20 +6,15 @@
 #include <set>
 #include <vector>
 
-#include "chunk_math.h"
 #include "ec_log.h"
-#include "geometry.h"
 #include "orv_ec/orv_ec.h"
-#include "planning_limits.h"
+#include "range_math.h"
 
 namespace orv_ec {
 namespace {
 
 // Data position of the i-th position of a run that may run past the last data position.
 inline uint64_t WrapToData(uint64_t i, uint64_t k) { return i < k ? i : i % k; }
-
-// Largest position end a run of positions may reach: anything above gives no run at all.
-constexpr uint32_t kMaxRunEnd = 2147483646u;
 
 // The data positions whose shards ZoGetWriteToShards has inserted, so that each position is
 // looked at once however many extents cover it: a call costs its k positions plus its extents,
@@ -70,7 +65,7 @@ void ZoGetReconstructShards(uint32_t start, uint32_t count, uint64_t len, const 
     ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetReconstructShards error. k == 0.");
     return;
   }
-  if (len - 1 > kOffsetCap - 1) {
+  if (len == 0 || len > kOffsetCap) {
     ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetReconstructShards error. len out range.");
     return;
   }
@@ -83,9 +78,9 @@ void ZoGetReconstructShards(uint32_t start, uint32_t count, uint64_t len, const 
     return;
   }
   // One pass per chunk-sized row of len, the last partial row included.
-  const uint64_t passes = (len - 1) / info.cSize + 1;
+  const uint64_t passes = ChunkPieceCount(0, len, info.cSize);
   const uint32_t end = start + count;  // may wrap: such a run is empty below
-  const uint64_t run = (end <= kMaxRunEnd && start < end) ? uint64_t{end} - start : 0;
+  const uint64_t run = (end <= kMaxPositionRunEnd && start < end) ? uint64_t{end} - start : 0;
   if (run > kMaxPlannedPieces / passes) {
     ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "ZoGetReconstructShards error. shard count out range.");
     return;
@@ -128,22 +123,22 @@ void ZoGetRelatedShards(const std::pair<uint64_t, uint64_t>& range, const ZoEcIn
   uint64_t n = 0;
   if (span < info.sWidth) {
     n = span / info.cSize;
-    first = ((range.first - r) % info.sWidth) / info.cSize;
+    first = ChunkPosition(info, range.first - r);
     // Positions are counted in 32 bits; a run that does not fit there has no meaning.
-    if (n > UINT32_MAX || first > UINT32_MAX - n) {
+    if (SumExceeds(first, n, kMaxUnsigned32)) {
       ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoGetRelatedShards add two large number");
       return;
     }
   } else {
     // At least a stripe: every data position. A k beyond 32 bits cannot be counted.
-    if (info.k > UINT32_MAX) {
+    if (info.k > kMaxUnsigned32) {
       ZO_LOG(MOXLOG_CRITICAL, ecInterfaceTag, "Func ZoGetRelatedShards error position count out range");
       return;
     }
     n = info.k;
   }
   const uint64_t last = first + n;  // fits in 32 bits after the checks above
-  if (last > static_cast<uint64_t>(INT32_MAX) || last <= first) {
+  if (last > kMaxSigned32 || last <= first) {
     return;
   }
   if (n > kMaxStripePositions) {

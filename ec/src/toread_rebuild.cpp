@@ -10,23 +10,19 @@
 #include <iterator>
 #include <map>
 
-#include "chunk_math.h"
 #include "ec_log.h"
 #include "orv_ec/orv_ec.h"
-#include "planning_limits.h"
+#include "range_math.h"
 
 namespace orv_ec {
 namespace {
 
 using ExtentMap = std::map<uint64_t, uint64_t>;
 
-// End of [off, off + len), saturated at 2^64 - 1.
-inline uint64_t SaturatedEnd(uint64_t off, uint64_t len) { return SumOverflows(off, len) ? UINT64_MAX : off + len; }
-
 // True when an extent of `extents` ends above the offset cap (or past 2^64).
 bool HasExtentPastCap(const ExtentMap& extents) {
   for (const auto& extent : extents) {
-    if (extent.first > kOffsetCap || extent.second > kOffsetCap - extent.first) {
+    if (SumExceeds(extent.first, extent.second, kOffsetCap)) {
       return true;
     }
   }

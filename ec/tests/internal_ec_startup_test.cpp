@@ -186,4 +186,13 @@ TEST_F(EcStartup, FailedInitByFileKeepsTheNewName) {
   EXPECT_EQ(0, MoxlogStopRecordLog("orvec-" + dir_.name()));
 }
 
+// The header's version is the one the library is built and installed as (liborv_ec.so.1.M.P),
+// and the same as libmoxlog's, which ships with it.
+static_assert(ORV_EC_VERSION_MAJOR == ORV_PROJECT_VERSION_MAJOR && ORV_EC_VERSION_MINOR == ORV_PROJECT_VERSION_MINOR &&
+                  ORV_EC_VERSION_PATCH == ORV_PROJECT_VERSION_PATCH,
+              "orv_ec.h's version macros differ from the project version");
+static_assert(ORV_EC_VERSION_MAJOR == MOXLOG_VERSION_MAJOR && ORV_EC_VERSION_MINOR == MOXLOG_VERSION_MINOR &&
+                  ORV_EC_VERSION_PATCH == MOXLOG_VERSION_PATCH,
+              "orv_ec.h and moxlog.h give different versions");
+
 }  // namespace

@@ -448,7 +448,14 @@ void MoxlogBl::MemlogToFile() {
     return;
   }
   std::lock_guard<std::mutex> lock(fileMutex);
-  const std::vector<MoxlogEntry> records = memLogRing->TakeAll();
+  std::vector<MoxlogEntry> records;
+  try {
+    records = memLogRing->TakeAll();
+  } catch (const std::bad_alloc&) {
+    // The ring stays as it was. A stop goes on without the dump rather than fail half-way.
+    PrintError("MemlogToFile no memory, ring not dumped.");
+    return;
+  }
   if (!records.empty()) {
     DoFlushMem(records);
   }

@@ -65,6 +65,8 @@ class MoxlogBl {
   void GetCurParam(MoxlogParam& out);
 
   // Takes every record out of the ring and writes them, oldest first, as "MemLog >> " lines.
+  // Without memory for the copy it reports "MemlogToFile no memory, ring not dumped." and keeps
+  // the ring; it never throws, so neither does StopRecordLog.
   void MemlogToFile();
 
   // Dumps the ring, lets the flush thread write what is queued and end, closes the file. The

@@ -288,4 +288,15 @@ TEST(RegistryVersion, IsV100WithoutAnyModule) {
   EXPECT_EQ(version, "V1.0.0");
 }
 
+// The header's version is the one the library is built and installed as, and the one it reports.
+static_assert(MOXLOG_VERSION_MAJOR == ORV_PROJECT_VERSION_MAJOR && MOXLOG_VERSION_MINOR == ORV_PROJECT_VERSION_MINOR &&
+                  MOXLOG_VERSION_PATCH == ORV_PROJECT_VERSION_PATCH,
+              "moxlog.h's version macros differ from the project version");
+TEST(RegistryVersion, MatchesTheHeaderMacros) {
+  std::string version;
+  ASSERT_EQ(MoxlogGetVersion(version), 0);
+  EXPECT_EQ(version, "V" + std::to_string(MOXLOG_VERSION_MAJOR) + "." + std::to_string(MOXLOG_VERSION_MINOR) + "." +
+                         std::to_string(MOXLOG_VERSION_PATCH));
+}
+
 }  // namespace

@@ -16,8 +16,15 @@
 //
 // Refusals: a call that breaks a limit returns 0 (false for OrvBuildLevels, nothing for the
 // void members) and changes nothing: no bitmap, counter, cursor or output vector. Nothing is
-// logged. The only exception that leaves the library is std::bad_alloc, from growing the output
-// vector of OrvAllocate or the level vectors of OrvBuildLevels, as each member says.
+// logged.
+//
+// Exceptions (the same rule in moxlog.h, orv_ec.h and orv_alloc.h): std::bad_alloc is the only
+// exception that leaves these libraries, and only from the functions whose comments name it:
+// those that grow a container passed in by the caller. It means memory ran out; each such comment
+// says what the caller's containers hold then. Every other function, and every other failure,
+// ends with a result or a log line, never an exception; libmoxlog throws nothing at all.
+// Here: the output vector of OrvAllocate (and of OrvAllocL2, OrvAllocL1, OrvAllocL0) and the
+// level vectors of OrvBuildLevels.
 //
 // Threads: the library holds no lock and no global state apart from the processor verdict (read
 // once per process). One allocator, with its bitmaps, counters and output vector, is used by one
@@ -29,9 +36,9 @@
 #include <cstdint>
 #include <vector>
 
-// Version of this interface: 1.1 added OrvBuildLevels, OrvRelease and OrvFreeBytes.
+// Version of this interface, the same as the project's.
 #define ORV_ALLOC_VERSION_MAJOR 1
-#define ORV_ALLOC_VERSION_MINOR 1
+#define ORV_ALLOC_VERSION_MINOR 0
 #define ORV_ALLOC_VERSION_PATCH 0
 
 // One allocation request: bytes wanted and the allocation unit in bytes.

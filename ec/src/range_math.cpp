@@ -1,5 +1,5 @@
-// NextChunkEnd: rounding up to a granule with the 2^40 cap.
-#include "chunk_math.h"
+// NextChunkEnd: rounding up to a granule with the 2^40 cap. Out of line because it logs.
+#include "range_math.h"
 
 #include "ec_log.h"
 
