@@ -56,6 +56,8 @@ class MoxlogBl {
   // logger never change, so a caller holding the registry lock may test this before formatting.
   bool Passes(int level) const { return level <= fileLogLevel || level <= memLogLevel; }
   bool IsInitialized() const { return initialized; }
+  int FileLogLevel() const { return fileLogLevel; }
+  int MemLogLevel() const { return memLogLevel; }
 
   // Queues the seven-line record "Print current param:" with the current parameters, at level 0
   // with an empty type.

@@ -10,6 +10,7 @@
 #include <memory>
 #include <utility>
 
+#include "level_table.h"
 #include "log_param.h"
 #include "orv_platform/bounded_text.h"
 
@@ -44,6 +45,7 @@ class RegistryTeardown {
   ~RegistryTeardown() {
     Registry& registry = TheRegistry();
     std::lock_guard<std::recursive_mutex> lock(registry.mutex);
+    WithdrawAllLevels();
     for (auto& entry : registry.modules) {
       entry.second->StopRecordLog();
     }
@@ -81,6 +83,38 @@ MoxlogBl* FindLogger(const std::string& moduleName) {
 }
 
 size_t RegisteredModuleCount() { return TheRegistry().modules.size(); }
+
+namespace {
+
+// With the lock held: what a write does once its logger is found and its message formatted
+// (`n` is the formatter's result for `msg`).
+int WriteFormatted(MoxlogBl* logger, int level, const std::string& logType, const char* msg, int n) {
+  // A record that reaches neither the file nor the ring of a running module costs no more.
+  if (logger->IsInitialized() && !logger->Passes(level)) {
+    return 0;
+  }
+  if (n < 0) {
+    PrintError("MoxlogWriteLog vsprintf_s");
+    return -1;
+  }
+  // The message is the buffer's text, up to its first NUL.
+  const void* nul = std::memchr(msg, '\0', static_cast<size_t>(n));
+  const size_t len = nul == nullptr ? static_cast<size_t>(n) : static_cast<size_t>(static_cast<const char*>(nul) - msg);
+  return logger->WriteLogText(level, logType, msg, len);
+}
+
+// With the lock held: the logger a write to `moduleName` reaches (FindLogger), after giving a
+// running module registered under exactly that name its slot in the level table.
+MoxlogBl* FindLoggerForWrite(const std::string& moduleName) {
+  const auto& modules = TheRegistry().modules;
+  auto it = modules.find(moduleName);
+  if (it != modules.end() && it->second->IsInitialized()) {
+    PublishLevels(moduleName, it->second.get(), it->second->FileLogLevel(), it->second->MemLogLevel());
+  }
+  return it != modules.end() ? it->second.get() : FindLogger(moduleName);
+}
+
+}  // namespace
 
 }  // namespace moxlog
 
@@ -120,6 +154,7 @@ int MoxlogStopRecordLog(const std::string& moduleName) {
                  static_cast<long>(modules.size()));
       return 1;
     }
+    moxlog::WithdrawLevels(*name);  // from here on, writes to the module take the lock
     std::unique_ptr<moxlog::MoxlogBl> logger = std::move(it->second);
     logger->StopRecordLog();
     modules.erase(it);
@@ -140,8 +175,48 @@ int MoxlogReloadParam(const std::string& moduleName, MoxlogParam& param) {
 
 int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& logType, const char* format, ...) {
   try {
+    // The lock-free check. A slot found in the level table says that, at one moment during this
+    // call, the module was registered under exactly this name and running with these thresholds
+    // (slots are filled and emptied under the registry lock, a slot is emptied before its module
+    // is stopped, and a running module's thresholds never change). A call that had taken the lock
+    // at that moment would have found that logger and returned 3 for a null format, or 0 for a
+    // level that passes neither threshold, without any other effect. So a record filtered here
+    // while another thread stops, reloads or restarts the module is exactly as correct as one
+    // filtered just before that operation began: concurrent calls may be ordered either way, and
+    // a thread that sees the operation complete sees the emptied slot. A reload ends the slot
+    // (stop) before the new thresholds exist; until the module's next write under the lock gives
+    // it a slot again, its writes are checked under the lock. A name without a slot is always
+    // looked up under the lock, as are unknown names that reach the default module.
+    moxlog::LevelSnapshot snap;
+    if (moxlog::LookupLevels(moduleName, snap)) {
+      if (format == nullptr) {
+        return 3;
+      }
+      if (level > snap.fileLogLevel && level > snap.memLogLevel) {
+        return 0;
+      }
+      // Formatted before the lock is taken; the lock covers only finding the logger and queueing.
+      char msg[moxlog::LOG_MSG_LIMIT + 1];
+      va_list args;
+      va_start(args, format);
+      const int n = vsnprintf_truncated_s(msg, moxlog::LOG_MSG_LIMIT, format, args);
+      va_end(args);
+      std::lock_guard<std::recursive_mutex> lock(moxlog::RegistryMutex());
+      moxlog::MoxlogBl* logger = moxlog::LoggerIfUnchanged(snap);
+      if (logger == nullptr) {
+        // Stopped, reloaded or restarted since the check: the call meets the registry as it is now,
+        // as it would have had it arrived now.
+        logger = moxlog::FindLoggerForWrite(moduleName);
+        if (logger == nullptr) {
+          PrintError("MoxlogWriteLog. Can not find moduleName[%s]", moduleName.c_str());
+          return 1;
+        }
+      }
+      return moxlog::WriteFormatted(logger, level, logType, msg, n);
+    }
+
     std::lock_guard<std::recursive_mutex> lock(moxlog::RegistryMutex());
-    moxlog::MoxlogBl* logger = moxlog::FindLogger(moduleName);
+    moxlog::MoxlogBl* logger = moxlog::FindLoggerForWrite(moduleName);
     if (logger == nullptr) {
       PrintError("MoxlogWriteLog. Can not find moduleName[%s]", moduleName.c_str());
       return 1;
@@ -149,7 +224,6 @@ int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& 
     if (format == nullptr) {
       return 3;
     }
-    // A record that reaches neither the file nor the ring of a running module costs no more.
     if (logger->IsInitialized() && !logger->Passes(level)) {
       return 0;
     }
@@ -158,14 +232,7 @@ int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& 
     va_start(args, format);
     const int n = vsnprintf_truncated_s(msg, moxlog::LOG_MSG_LIMIT, format, args);
     va_end(args);
-    if (n < 0) {
-      PrintError("MoxlogWriteLog vsprintf_s");
-      return -1;
-    }
-    // The message is the buffer's text, up to its first NUL.
-    const void* nul = std::memchr(msg, '\0', static_cast<size_t>(n));
-    const size_t len = nul == nullptr ? static_cast<size_t>(n) : static_cast<size_t>(static_cast<const char*>(nul) - msg);
-    return logger->WriteLogText(level, logType, msg, len);
+    return moxlog::WriteFormatted(logger, level, logType, msg, n);
   } catch (const std::exception&) {
     return -1;
   }
