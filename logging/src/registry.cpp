@@ -173,39 +173,22 @@ int MoxlogReloadParam(const std::string& moduleName, MoxlogParam& param) {
   return MoxlogSetAndInit(param);
 }
 
-int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& logType, const char* format, ...) {
+namespace {
+
+// The rest of MoxlogWriteLog once the lock-free check has not refused the record: `snap` is the
+// module's slot when it has one, else null.
+__attribute__((noinline)) int WriteLogLocked(const moxlog::LevelSnapshot* snap, int level, const std::string& moduleName,
+                                           const std::string& logType, const char* format, va_list args) {
   try {
-    // The lock-free check. A slot found in the level table says that, at one moment during this
-    // call, the module was registered under exactly this name and running with these thresholds
-    // (slots are filled and emptied under the registry lock, a slot is emptied before its module
-    // is stopped, and a running module's thresholds never change). A call that had taken the lock
-    // at that moment would have found that logger and returned 3 for a null format, or 0 for a
-    // level that passes neither threshold, without any other effect. So a record filtered here
-    // while another thread stops, reloads or restarts the module is exactly as correct as one
-    // filtered just before that operation began: concurrent calls may be ordered either way, and
-    // a thread that sees the operation complete sees the emptied slot. A reload ends the slot
-    // (stop) before the new thresholds exist; until the module's next write under the lock gives
-    // it a slot again, its writes are checked under the lock. A name without a slot is always
-    // looked up under the lock, as are unknown names that reach the default module.
-    moxlog::LevelSnapshot snap;
-    if (moxlog::LookupLevels(moduleName, snap)) {
-      if (format == nullptr) {
-        return 3;
-      }
-      if (level > snap.fileLogLevel && level > snap.memLogLevel) {
-        return 0;
-      }
+    char msg[moxlog::LOG_MSG_LIMIT + 1];
+    if (snap != nullptr) {
       // Formatted before the lock is taken; the lock covers only finding the logger and queueing.
-      char msg[moxlog::LOG_MSG_LIMIT + 1];
-      va_list args;
-      va_start(args, format);
       const int n = vsnprintf_truncated_s(msg, moxlog::LOG_MSG_LIMIT, format, args);
-      va_end(args);
       std::lock_guard<std::recursive_mutex> lock(moxlog::RegistryMutex());
-      moxlog::MoxlogBl* logger = moxlog::LoggerIfUnchanged(snap);
+      moxlog::MoxlogBl* logger = moxlog::LoggerIfUnchanged(*snap);
       if (logger == nullptr) {
-        // Stopped, reloaded or restarted since the check: the call meets the registry as it is now,
-        // as it would have had it arrived now.
+        // Stopped, reloaded or restarted since the check: the call meets the registry as it is
+        // now, as it would have had it arrived now.
         logger = moxlog::FindLoggerForWrite(moduleName);
         if (logger == nullptr) {
           PrintError("MoxlogWriteLog. Can not find moduleName[%s]", moduleName.c_str());
@@ -214,7 +197,6 @@ int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& 
       }
       return moxlog::WriteFormatted(logger, level, logType, msg, n);
     }
-
     std::lock_guard<std::recursive_mutex> lock(moxlog::RegistryMutex());
     moxlog::MoxlogBl* logger = moxlog::FindLoggerForWrite(moduleName);
     if (logger == nullptr) {
@@ -227,15 +209,44 @@ int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& 
     if (logger->IsInitialized() && !logger->Passes(level)) {
       return 0;
     }
-    char msg[moxlog::LOG_MSG_LIMIT + 1];
-    va_list args;
-    va_start(args, format);
     const int n = vsnprintf_truncated_s(msg, moxlog::LOG_MSG_LIMIT, format, args);
-    va_end(args);
     return moxlog::WriteFormatted(logger, level, logType, msg, n);
   } catch (const std::exception&) {
     return -1;
   }
+}
+
+}  // namespace
+
+int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& logType, const char* format, ...) {
+  // The lock-free check. A slot found in the level table says that, at one moment during this
+  // call, the module was registered under exactly this name and running with these thresholds:
+  // slots are filled and emptied under the registry lock, a slot is emptied before its module is
+  // stopped, and a running module's thresholds never change. A call that had taken the lock at
+  // that moment would have found that logger and returned 3 for a null format, or 0 for a level
+  // that passes neither threshold, with no other effect. So a record filtered here while another
+  // thread stops, reloads or restarts the module is as correct as one filtered just before that
+  // operation began: the two calls overlap, and either order is one the lock could have given. A
+  // thread that has seen the stop return sees the emptied slot (its changes are published by the
+  // lock's release and the slot's counter), so it never gets the old thresholds. After a reload
+  // the module gets its slot back, with the new thresholds, at its first write under the lock;
+  // until then its writes are checked under the lock, as are names without a slot and unknown
+  // names that reach the default module.
+  moxlog::LevelSnapshot snap;
+  const bool known = moxlog::LookupLevels(moduleName, snap);
+  if (known) {
+    if (format == nullptr) {
+      return 3;
+    }
+    if (level > snap.fileLogLevel && level > snap.memLogLevel) {
+      return 0;
+    }
+  }
+  va_list args;
+  va_start(args, format);
+  const int r = WriteLogLocked(known ? &snap : nullptr, level, moduleName, logType, format, args);
+  va_end(args);
+  return r;
 }
 
 int MoxlogMemToFile(const std::string& moduleName) {
