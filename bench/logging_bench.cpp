@@ -267,7 +267,8 @@ void BM_MoxlogFiltered(benchmark::State& state) {
   const int64_t before = FileSize(m.file);
   uint64_t n = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(MoxlogWriteLog(MOXLOG_DEBUG, m.module, kTagString, kFormat, n * 4096, 4096, static_cast<int>(n % 12)));
+    benchmark::DoNotOptimize(
+        MoxlogWriteLog(MOXLOG_DEBUG, m.module, kTagString, kFormat, n * 4096, 4096, static_cast<int>(n % 12)));
     ++n;
   }
   if (FileSize(m.file) != before) {
@@ -370,8 +371,7 @@ struct SpdLoggers {
       const std::string name = stem + "-" + std::to_string(++runs);
       files.push_back(Dir().path + name + ".log");
       auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(files.back());
-      loggers.push_back(
-          std::make_shared<spdlog::async_logger>(name, sink, pool, spdlog::async_overflow_policy::block));
+      loggers.push_back(std::make_shared<spdlog::async_logger>(name, sink, pool, spdlog::async_overflow_policy::block));
       loggers.back()->set_pattern("%Y-%m-%d %H:%M:%S.%f\t%v");
       loggers.back()->set_level(spdlog::level::info);
       expected.push_back(0);

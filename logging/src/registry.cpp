@@ -177,8 +177,9 @@ namespace {
 
 // The rest of MoxlogWriteLog once the lock-free check has not refused the record: `snap` is the
 // module's slot when it has one, else null.
-__attribute__((noinline)) int WriteLogLocked(const moxlog::LevelSnapshot* snap, int level, const std::string& moduleName,
-                                           const std::string& logType, const char* format, va_list args) {
+__attribute__((noinline)) int WriteLogLocked(const moxlog::LevelSnapshot* snap, int level,
+                                             const std::string& moduleName, const std::string& logType,
+                                             const char* format, va_list args) {
   try {
     char msg[moxlog::LOG_MSG_LIMIT + 1];
     if (snap != nullptr) {
