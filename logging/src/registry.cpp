@@ -12,6 +12,7 @@
 
 #include "level_table.h"
 #include "log_param.h"
+#include "message_format.h"
 #include "orv_platform/bounded_text.h"
 
 namespace moxlog {
@@ -184,7 +185,7 @@ __attribute__((noinline)) int WriteLogLocked(const moxlog::LevelSnapshot* snap, 
     char msg[moxlog::LOG_MSG_LIMIT + 1];
     if (snap != nullptr) {
       // Formatted before the lock is taken; the lock covers only finding the logger and queueing.
-      const int n = vsnprintf_truncated_s(msg, moxlog::LOG_MSG_LIMIT, format, args);
+      const int n = moxlog::FormatMessage(msg, moxlog::LOG_MSG_LIMIT, format, args);
       std::lock_guard<std::recursive_mutex> lock(moxlog::RegistryMutex());
       moxlog::MoxlogBl* logger = moxlog::LoggerIfUnchanged(*snap);
       if (logger == nullptr) {
@@ -210,7 +211,7 @@ __attribute__((noinline)) int WriteLogLocked(const moxlog::LevelSnapshot* snap, 
     if (logger->IsInitialized() && !logger->Passes(level)) {
       return 0;
     }
-    const int n = vsnprintf_truncated_s(msg, moxlog::LOG_MSG_LIMIT, format, args);
+    const int n = moxlog::FormatMessage(msg, moxlog::LOG_MSG_LIMIT, format, args);
     return moxlog::WriteFormatted(logger, level, logType, msg, n);
   } catch (const std::exception&) {
     return -1;
