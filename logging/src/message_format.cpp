@@ -40,7 +40,10 @@ struct Sink {
   }
   void Fill(char c, size_t n) {
     if (total < room) {
-      std::memset(dest + total, c, n < room - total ? n : room - total);
+      const size_t k = n < room - total ? n : room - total;
+      for (size_t i = 0; i < k; ++i) {
+        dest[total + i] = c;
+      }
     }
     total += n;
   }
@@ -62,15 +65,24 @@ enum class Length { kNone, kChar, kShort, kLong, kLongLong, kIntMax, kSize, kPtr
 // One integer conversion as C's printf makes it: sign, "0x" prefix, precision zeros, digits,
 // padded to the width with blanks or (flag 0, no precision) zeros.
 void PutInteger(Sink& out, const Spec& spec, unsigned long long magnitude, unsigned base, bool upper, char sign) {
-  const char* const digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   char digits[24];  // reversed; 22 octal digits at most
   size_t count = 0;
   const bool isZero = magnitude == 0;
   if (!(spec.hasPrecision && spec.precision == 0 && isZero)) {
-    do {
-      digits[count++] = digitSet[magnitude % base];
-      magnitude /= base;
-    } while (magnitude != 0);
+    // Constant divisors, so that no division instruction runs.
+    if (base == 10) {
+      do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+      } while (magnitude != 0);
+    } else {
+      const char* const digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+      const unsigned shift = base == 16 ? 4 : 3;
+      do {
+        digits[count++] = digitSet[magnitude & (base - 1)];
+        magnitude >>= shift;
+      } while (magnitude != 0);
+    }
   }
   size_t zeros = spec.hasPrecision && spec.precision > count ? spec.precision - count : 0;
   if (spec.alt && base == 8 && zeros == 0 && (count == 0 || digits[count - 1] != '0')) {
@@ -94,9 +106,11 @@ void PutInteger(Sink& out, const Spec& spec, unsigned long long magnitude, unsig
     out.Fill('0', pad);
   }
   out.Fill('0', zeros);
-  while (count > 0) {
-    out.Put(digits[--count]);
+  char forward[24];
+  for (size_t i = 0; i < count; ++i) {
+    forward[i] = digits[count - 1 - i];
   }
+  out.Put(forward, count);
   if (spec.left) {
     out.Fill(' ', pad);
   }
