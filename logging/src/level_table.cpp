@@ -1,6 +1,8 @@
 // The level table's writers: every change of a slot, made with the registry lock held.
 #include "level_table.h"
 
+#include <thread>
+
 namespace moxlog {
 
 LevelSlot g_levelSlots[LEVEL_SLOT_COUNT];
@@ -36,7 +38,14 @@ void Rewrite(LevelSlot& slot, Change change) {
   slot.seq.store(seq + 1, std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_release);
   change(slot);
-  slot.seq.store(seq + 2, std::memory_order_release);
+  slot.seq.store(seq + 2, std::memory_order_seq_cst);  // see EnterLogger
+}
+
+// Waits until the writers that entered the slot's logger before it was emptied have left it.
+void WaitForUsers(const LevelSlot& slot) {
+  while (slot.users.load(std::memory_order_seq_cst) != 0) {
+    std::this_thread::yield();
+  }
 }
 
 void Empty(LevelSlot& slot) {
@@ -87,6 +96,7 @@ void WithdrawLevels(const std::string& moduleName) {
   for (size_t probe = 0; probe < LEVEL_PROBE_WINDOW; ++probe, index = Next(index)) {
     if (Holds(g_levelSlots[index], moduleName)) {
       Empty(g_levelSlots[index]);
+      WaitForUsers(g_levelSlots[index]);
       return;
     }
   }
@@ -97,6 +107,9 @@ void WithdrawAllLevels() {
     if (slot.nameLen.load(std::memory_order_relaxed) != 0) {
       Empty(slot);
     }
+  }
+  for (const LevelSlot& slot : g_levelSlots) {
+    WaitForUsers(slot);
   }
 }
 

@@ -1,6 +1,6 @@
 // The level table: the thresholds of running modules, readable without the registry lock, so that
 // a write whose level reaches neither the file nor the ring of its module is refused without
-// taking that lock, and a write that passes finds its logger without searching the registry.
+// taking that lock, and a write that passes queues its record into its logger without it.
 //
 // The table is a fixed array of slots in static storage, never freed. Each slot holds a module
 // name, the module's two thresholds and its logger, behind a sequence counter (a seqlock): a
@@ -15,6 +15,10 @@
 // a module that is registered under that name and initialised, and emptied before the module is
 // stopped. So whenever a reader sees a slot filled, the registry holds that module, running with
 // those thresholds, at that moment.
+//
+// A writer uses a slot's logger without the registry lock only between EnterLogger and
+// LeaveLogger, which count it in the slot's `users`; emptying a slot waits until `users` is 0, so
+// the logger is stopped or deleted only after every such writer has left it.
 #ifndef MOXLOG_LEVEL_TABLE_H_
 #define MOXLOG_LEVEL_TABLE_H_
 
@@ -54,6 +58,7 @@ struct alignas(64) LevelSlot {
   std::atomic<uint32_t> nameLen{0};  // 0: empty
   std::atomic<int32_t> fileLogLevel{0};
   std::atomic<int32_t> memLogLevel{0};
+  std::atomic<uint32_t> users{0};  // writers between EnterLogger and LeaveLogger
   std::atomic<MoxlogBl*> logger{nullptr};
   std::atomic<uint64_t> last{0};
   std::atomic<uint64_t> head[LEVEL_HEAD_WORDS]{};
@@ -144,21 +149,34 @@ inline bool LookupLevels(const std::string& moduleName, LevelSnapshot& out) {
   return false;
 }
 
-// With the registry lock held: the logger of `snap` when its slot has not changed since the
-// lookup (so the module is still registered and running), else null.
-inline MoxlogBl* LoggerIfUnchanged(const LevelSnapshot& snap) {
-  return g_levelSlots[snap.slot].seq.load(std::memory_order_relaxed) == snap.seq ? snap.logger : nullptr;
+// Without any lock: true when the slot of `snap` has not changed since the lookup, so that its
+// module is still registered and running; the caller may then use snap.logger until it calls
+// LeaveLogger(snap). False when the caller must look under the lock.
+inline bool EnterLogger(const LevelSnapshot& snap) {
+  LevelSlot& slot = g_levelSlots[snap.slot];
+  // Both sequentially consistent, as are the emptying of the slot and its wait for `users`: either
+  // this read sees the slot changed, or the emptying thread sees this writer and waits for it.
+  slot.users.fetch_add(1, std::memory_order_seq_cst);
+  if (slot.seq.load(std::memory_order_seq_cst) == snap.seq) {
+    return true;
+  }
+  slot.users.fetch_sub(1, std::memory_order_release);
+  return false;
+}
+
+inline void LeaveLogger(const LevelSnapshot& snap) {
+  g_levelSlots[snap.slot].users.fetch_sub(1, std::memory_order_release);
 }
 
 // With the registry lock held: gives `moduleName`, registered and initialised with `logger`, a
 // slot with its thresholds, unless it has one already or no slot is free in its window.
 void PublishLevels(const std::string& moduleName, MoxlogBl* logger, int fileLogLevel, int memLogLevel);
 
-// With the registry lock held: empties the slot of `moduleName`, if any. Called before the module
-// is stopped or deleted.
+// With the registry lock held: empties the slot of `moduleName`, if any, and waits until no writer
+// uses its logger any more. Called before the module is stopped or deleted.
 void WithdrawLevels(const std::string& moduleName);
 
-// With the registry lock held: empties every slot.
+// With the registry lock held: empties every slot and waits until no writer uses any logger.
 void WithdrawAllLevels();
 
 }  // namespace moxlog

@@ -49,7 +49,8 @@ class MoxlogBl {
   // (reported) or the log file is over MAX_LOG_FILE_SIZE.
   int WriteLog(int level, const std::string& logType, const std::string& logMsg);
   // The same for a message given as `len` characters at `msg` (the exported write path, which
-  // thereby avoids one copy).
+  // thereby avoids one copy). While the logger runs, several threads may call this at once, also
+  // without the registry lock, as long as the logger is not stopped meanwhile (level_table.h).
   int WriteLogText(int level, const std::string& logType, const char* msg, size_t len);
 
   // True when a record of `level` reaches the file or the ring. The thresholds of a running

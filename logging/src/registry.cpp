@@ -87,8 +87,8 @@ size_t RegisteredModuleCount() { return TheRegistry().modules.size(); }
 
 namespace {
 
-// With the lock held: what a write does once its logger is found and its message formatted
-// (`n` is the formatter's result for `msg`).
+// With the lock held, or between EnterLogger and LeaveLogger: what a write does once its logger is
+// found and its message formatted (`n` is the formatter's result for `msg`).
 int WriteFormatted(MoxlogBl* logger, int level, const std::string& logType, const char* msg, int n) {
   // A record that reaches neither the file nor the ring of a running module costs no more.
   if (logger->IsInitialized() && !logger->Passes(level)) {
@@ -184,18 +184,25 @@ __attribute__((noinline)) int WriteLogLocked(const moxlog::LevelSnapshot* snap, 
   try {
     char msg[moxlog::LOG_MSG_LIMIT + 1];
     if (snap != nullptr) {
-      // Formatted before the lock is taken; the lock covers only finding the logger and queueing.
+      // Formatted and queued without the registry lock, into the logger the lookup found, while
+      // its slot shows it still registered and running: a stop, reload or teardown empties the
+      // slot and then waits for this writer to leave before it stops the logger, so the record is
+      // queued before that stop, as if this call had held the lock just before it.
       const int n = moxlog::FormatMessage(msg, moxlog::LOG_MSG_LIMIT, format, args);
+      if (moxlog::EnterLogger(*snap)) {
+        struct Leave {
+          const moxlog::LevelSnapshot& snap;
+          ~Leave() { moxlog::LeaveLogger(snap); }
+        } leave{*snap};
+        return moxlog::WriteFormatted(snap->logger, level, logType, msg, n);
+      }
+      // Stopped, reloaded or restarted since the check: the call meets the registry as it is now,
+      // as it would have had it arrived now.
       std::lock_guard<std::recursive_mutex> lock(moxlog::RegistryMutex());
-      moxlog::MoxlogBl* logger = moxlog::LoggerIfUnchanged(*snap);
+      moxlog::MoxlogBl* logger = moxlog::FindLoggerForWrite(moduleName);
       if (logger == nullptr) {
-        // Stopped, reloaded or restarted since the check: the call meets the registry as it is
-        // now, as it would have had it arrived now.
-        logger = moxlog::FindLoggerForWrite(moduleName);
-        if (logger == nullptr) {
-          PrintError("MoxlogWriteLog. Can not find moduleName[%s]", moduleName.c_str());
-          return 1;
-        }
+        PrintError("MoxlogWriteLog. Can not find moduleName[%s]", moduleName.c_str());
+        return 1;
       }
       return moxlog::WriteFormatted(logger, level, logType, msg, n);
     }
