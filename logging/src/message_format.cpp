@@ -141,7 +141,7 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
     out.Put(p, static_cast<size_t>(percent - p));
     p = percent + 1;
     Spec spec;
-    for (bool flag = true; flag; ) {
+    for (bool flag = true; flag;) {
       switch (*p) {
         case '-': spec.left = true; break;
         case '+': spec.plus = true; break;

@@ -177,10 +177,11 @@ int MoxlogReloadParam(const std::string& moduleName, MoxlogParam& param) {
 namespace {
 
 // The rest of MoxlogWriteLog once the lock-free check has not refused the record: `snap` is the
-// module's slot when it has one, else null.
-__attribute__((noinline)) int WriteLogLocked(const moxlog::LevelSnapshot* snap, int level,
-                                             const std::string& moduleName, const std::string& logType,
-                                             const char* format, va_list args) {
+// module's slot when it has one (the record passes a threshold), else null (looked up under the
+// lock).
+__attribute__((noinline)) int WriteUnfiltered(const moxlog::LevelSnapshot* snap, int level,
+                                              const std::string& moduleName, const std::string& logType,
+                                              const char* format, va_list args) {
   try {
     char msg[moxlog::LOG_MSG_LIMIT + 1];
     if (snap != nullptr) {
@@ -240,7 +241,8 @@ int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& 
   // lock's release and the slot's counter), so it never gets the old thresholds. After a reload
   // the module gets its slot back, with the new thresholds, at its first write under the lock;
   // until then its writes are checked under the lock, as are names without a slot and unknown
-  // names that reach the default module.
+  // names that reach the default module. A record that passes is formatted and queued without
+  // the lock as well (WriteUnfiltered).
   moxlog::LevelSnapshot snap;
   const bool known = moxlog::LookupLevels(moduleName, snap);
   if (known) {
@@ -253,7 +255,7 @@ int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& 
   }
   va_list args;
   va_start(args, format);
-  const int r = WriteLogLocked(known ? &snap : nullptr, level, moduleName, logType, format, args);
+  const int r = WriteUnfiltered(known ? &snap : nullptr, level, moduleName, logType, format, args);
   va_end(args);
   return r;
 }
