@@ -138,6 +138,7 @@ void RunLogged(benchmark::State& state, Call call) {
     return;
   }
   int64_t batch = 0;
+  state.counters["lines_per_call"] = 0;
   if (debug) {
     call();  // untimed: how many lines one call writes
     const int64_t lines = LogModule().Drain();
