@@ -36,8 +36,7 @@ template <typename Change>
 void Rewrite(LevelSlot& slot, Change change) {
   const uint64_t seq = slot.seq.load(std::memory_order_relaxed);
   slot.seq.store(seq + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
-  change(slot);
+  change(slot);  // release stores: a reader that sees one of them sees the odd counter too
   slot.seq.store(seq + 2, std::memory_order_seq_cst);  // see EnterLogger
 }
 
@@ -50,8 +49,8 @@ void WaitForUsers(const LevelSlot& slot) {
 
 void Empty(LevelSlot& slot) {
   Rewrite(slot, [](LevelSlot& s) {
-    s.nameLen.store(0, std::memory_order_relaxed);
-    s.logger.store(nullptr, std::memory_order_relaxed);
+    s.nameLen.store(0, std::memory_order_release);
+    s.logger.store(nullptr, std::memory_order_release);
   });
 }
 
@@ -78,13 +77,13 @@ void PublishLevels(const std::string& moduleName, MoxlogBl* logger, int fileLogL
   const size_t heads = (moduleName.size() - 1) / 8;
   Rewrite(*freeSlot, [&](LevelSlot& s) {
     for (size_t i = 0; i < LEVEL_HEAD_WORDS; ++i) {
-      s.head[i].store(i < heads ? LoadWord(moduleName.data() + i * 8) : 0, std::memory_order_relaxed);
+      s.head[i].store(i < heads ? LoadWord(moduleName.data() + i * 8) : 0, std::memory_order_release);
     }
-    s.last.store(LastNameWord(moduleName.data(), moduleName.size()), std::memory_order_relaxed);
-    s.fileLogLevel.store(fileLogLevel, std::memory_order_relaxed);
-    s.memLogLevel.store(memLogLevel, std::memory_order_relaxed);
-    s.logger.store(logger, std::memory_order_relaxed);
-    s.nameLen.store(static_cast<uint32_t>(moduleName.size()), std::memory_order_relaxed);
+    s.last.store(LastNameWord(moduleName.data(), moduleName.size()), std::memory_order_release);
+    s.fileLogLevel.store(fileLogLevel, std::memory_order_release);
+    s.memLogLevel.store(memLogLevel, std::memory_order_release);
+    s.logger.store(logger, std::memory_order_release);
+    s.nameLen.store(static_cast<uint32_t>(moduleName.size()), std::memory_order_release);
   });
 }
 

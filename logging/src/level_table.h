@@ -4,9 +4,9 @@
 //
 // The table is a fixed array of slots in static storage, never freed. Each slot holds a module
 // name, the module's two thresholds and its logger, behind a sequence counter (a seqlock): a
-// writer makes the counter odd, changes the slot and makes it even again; a reader copies the
-// slot with relaxed atomic loads between two reads of the counter and keeps the copy only when
-// both reads give the same even value. The counter only grows, so a slot emptied and reused for
+// writer makes the counter odd, changes the slot (release stores) and makes it even again; a
+// reader copies the slot with acquire loads between two reads of the counter and keeps the copy
+// only when both reads give the same even value. The counter only grows, so a slot emptied and reused for
 // another module (or the same name again) never passes for the old contents.
 //
 // The table is a cache of the registry: a name without a slot (never written to under the lock
@@ -120,22 +120,23 @@ inline bool LookupLevels(const std::string& moduleName, LevelSnapshot& out) {
   for (size_t probe = 0; probe < LEVEL_PROBE_WINDOW; ++probe, index = (index + 1) & (LEVEL_SLOT_COUNT - 1)) {
     const LevelSlot& slot = g_levelSlots[index];
     const uint64_t before = slot.seq.load(std::memory_order_acquire);
-    if (slot.nameLen.load(std::memory_order_relaxed) != len || slot.last.load(std::memory_order_relaxed) != last) {
+    if (slot.nameLen.load(std::memory_order_acquire) != len || slot.last.load(std::memory_order_acquire) != last) {
       continue;  // another name or empty; a slot changing under us is at worst a miss
     }
     size_t i = 0;
-    while (i < heads && slot.head[i].load(std::memory_order_relaxed) == LoadWord(name + i * 8)) {
+    while (i < heads && slot.head[i].load(std::memory_order_acquire) == LoadWord(name + i * 8)) {
       ++i;
     }
     if (i < heads) {
       continue;
     }
-    const int fileLevel = slot.fileLogLevel.load(std::memory_order_relaxed);
-    const int memLevel = slot.memLogLevel.load(std::memory_order_relaxed);
-    MoxlogBl* const logger = slot.logger.load(std::memory_order_relaxed);
-    // Orders the loads above before the second read of the counter: if it still reads `before`
-    // (even), no change of the slot overlapped them, and they show one state the slot was in.
-    std::atomic_thread_fence(std::memory_order_acquire);
+    const int fileLevel = slot.fileLogLevel.load(std::memory_order_acquire);
+    const int memLevel = slot.memLogLevel.load(std::memory_order_acquire);
+    MoxlogBl* const logger = slot.logger.load(std::memory_order_acquire);
+    // The loads above are acquire loads and the slot's writers store with release, so a load that
+    // saw a change makes the second read of the counter see that change's odd value or later: if
+    // it still reads `before` (even), no change overlapped them, and they show one state of the
+    // slot. (No standalone fences: ThreadSanitizer checks this code too.)
     if ((before & 1) != 0 || slot.seq.load(std::memory_order_relaxed) != before) {
       return false;  // being changed: the caller looks under the lock
     }
