@@ -56,23 +56,23 @@ void Empty(LevelSlot& slot) {
 
 }  // namespace
 
-void PublishLevels(const std::string& moduleName, MoxlogBl* logger, int fileLogLevel, int memLogLevel) {
+bool PublishLevels(const std::string& moduleName, MoxlogBl* logger, int fileLogLevel, int memLogLevel) {
   if (!Fits(moduleName)) {
-    return;
+    return false;
   }
   LevelSlot* freeSlot = nullptr;
   size_t index = HomeOf(moduleName);
   for (size_t probe = 0; probe < LEVEL_PROBE_WINDOW; ++probe, index = Next(index)) {
     LevelSlot& slot = g_levelSlots[index];
     if (Holds(slot, moduleName)) {
-      return;  // a running module's slot never goes stale: it is emptied before the module stops
+      return true;  // never stale: a slot is emptied before its module stops
     }
     if (freeSlot == nullptr && slot.nameLen.load(std::memory_order_relaxed) == 0) {
       freeSlot = &slot;
     }
   }
   if (freeSlot == nullptr) {
-    return;  // window full: this name is looked up under the lock
+    return false;  // window full: this name is looked up under the lock
   }
   const size_t heads = (moduleName.size() - 1) / 8;
   Rewrite(*freeSlot, [&](LevelSlot& s) {
@@ -85,6 +85,7 @@ void PublishLevels(const std::string& moduleName, MoxlogBl* logger, int fileLogL
     s.logger.store(logger, std::memory_order_release);
     s.nameLen.store(static_cast<uint32_t>(moduleName.size()), std::memory_order_release);
   });
+  return true;
 }
 
 void WithdrawLevels(const std::string& moduleName) {

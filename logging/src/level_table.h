@@ -170,8 +170,9 @@ inline void LeaveLogger(const LevelSnapshot& snap) {
 }
 
 // With the registry lock held: gives `moduleName`, registered and initialised with `logger`, a
-// slot with its thresholds, unless it has one already or no slot is free in its window.
-void PublishLevels(const std::string& moduleName, MoxlogBl* logger, int fileLogLevel, int memLogLevel);
+// slot with its thresholds, unless it has one already or no slot is free in its window. True when
+// the name has a slot afterwards.
+bool PublishLevels(const std::string& moduleName, MoxlogBl* logger, int fileLogLevel, int memLogLevel);
 
 // With the registry lock held: empties the slot of `moduleName`, if any, and waits until no writer
 // uses its logger any more. Called before the module is stopped or deleted.
