@@ -63,35 +63,76 @@ struct Spec {
 enum class Length { kNone, kChar, kShort, kLong, kLongLong, kIntMax, kSize, kPtrDiff };
 
 // One integer conversion as C's printf makes it: sign, "0x" prefix, precision zeros, digits,
-// padded to the width with blanks or (flag 0, no precision) zeros.
+// padded to the width with blanks or (flag 0, no precision) zeros. Assembled backwards in one
+// buffer and written at once when the field is short and right-aligned, as log messages' are.
 void PutInteger(Sink& out, const Spec& spec, unsigned long long magnitude, unsigned base, bool upper, char sign) {
-  char digits[24];  // reversed; 22 octal digits at most
-  size_t count = 0;
+  constexpr size_t FIELD = 72;  // 22 digits (octal) + 44 (short-field limits below) + 3 + room
+  char field[FIELD];
+  char* const end = field + FIELD;
+  char* p = end;
   const bool isZero = magnitude == 0;
   if (!(spec.hasPrecision && spec.precision == 0 && isZero)) {
     // Constant divisors, so that no division instruction runs.
     if (base == 10) {
-      do {
-        digits[count++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-      } while (magnitude != 0);
+      static const char kPairs[] =
+          "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+          "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+          "8081828384858687888990919293949596979899";
+      while (magnitude >= 100) {
+        const size_t pair = static_cast<size_t>(magnitude % 100) * 2;
+        magnitude /= 100;
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
+      }
+      if (magnitude >= 10) {
+        const size_t pair = static_cast<size_t>(magnitude) * 2;
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
+      } else {
+        *--p = static_cast<char>('0' + magnitude);
+      }
     } else {
       const char* const digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
       const unsigned shift = base == 16 ? 4 : 3;
       do {
-        digits[count++] = digitSet[magnitude & (base - 1)];
+        *--p = digitSet[magnitude & (base - 1)];
         magnitude >>= shift;
       } while (magnitude != 0);
     }
   }
+  const size_t count = static_cast<size_t>(end - p);
   size_t zeros = spec.hasPrecision && spec.precision > count ? spec.precision - count : 0;
-  if (spec.alt && base == 8 && zeros == 0 && (count == 0 || digits[count - 1] != '0')) {
+  if (spec.alt && base == 8 && zeros == 0 && (count == 0 || *p != '0')) {
     zeros = 1;  // '#' with o: the first digit is a zero
   }
   const bool hexPrefix = spec.alt && base == 16 && !isZero;
   const size_t body = (sign != 0 ? 1u : 0u) + (hexPrefix ? 2u : 0u) + zeros + count;
   const size_t pad = spec.width > body ? spec.width - body : 0;
   const bool zeroPad = spec.zero && !spec.left && !spec.hasPrecision;
+  if (!spec.left && spec.width <= 44 && zeros <= 44) {
+    for (size_t i = 0; i < zeros; ++i) {
+      *--p = '0';
+    }
+    if (zeroPad) {
+      for (size_t i = 0; i < pad; ++i) {
+        *--p = '0';
+      }
+    }
+    if (hexPrefix) {
+      *--p = upper ? 'X' : 'x';
+      *--p = '0';
+    }
+    if (sign != 0) {
+      *--p = sign;
+    }
+    if (!zeroPad) {
+      for (size_t i = 0; i < pad; ++i) {
+        *--p = ' ';
+      }
+    }
+    out.Put(p, static_cast<size_t>(end - p));
+    return;
+  }
   if (!spec.left && !zeroPad) {
     out.Fill(' ', pad);
   }
@@ -106,11 +147,7 @@ void PutInteger(Sink& out, const Spec& spec, unsigned long long magnitude, unsig
     out.Fill('0', pad);
   }
   out.Fill('0', zeros);
-  char forward[24];
-  for (size_t i = 0; i < count; ++i) {
-    forward[i] = digits[count - 1 - i];
-  }
-  out.Put(forward, count);
+  out.Put(p, count);
   if (spec.left) {
     out.Fill(' ', pad);
   }
