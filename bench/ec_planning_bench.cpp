@@ -1,20 +1,31 @@
 // Calls per second of the planning functions on typical geometries and ranges: shard selection,
 // per-shard read ranges, chunk pieces, zero ranges and the to-read rebuild. The library logs into
-// a module started at CRITICAL levels in a scratch directory under /var/log, so every trace line
-// is formatted and queued as in production use and then filtered by the module.
+// a module in a scratch directory under /var/log, at one of two level settings (the first
+// argument of every benchmark):
+// - log:0, production levels: file and memory thresholds at INFORMATION (3), so every DEBUG trace
+//   line of the planning functions is refused by the module's level check;
+// - log:1, DEBUG: thresholds at DEBUG (4), so every trace line is formatted, time-stamped and
+//   queued. The time measured is the caller's; every batch of calls (below the 10000-record queue
+//   bound) is followed, with the clock stopped, by a wait until the flush thread has written it,
+//   so no record is ever dropped.
 #include <benchmark/benchmark.h>
-
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "moxlog/moxlog.h"
 #include "orv_ec/orv_ec.h"
 
 namespace {
@@ -30,8 +41,9 @@ class BenchLogModule {
       return;
     }
     dir_ = pattern;
-    const std::string name = std::filesystem::path(dir_).filename().string();
-    ZoInit(MoxlogParam{name, dir_ + "/", "", MOXLOG_CRITICAL, MOXLOG_CRITICAL, 100});
+    name_ = std::filesystem::path(dir_).filename().string();
+    file_ = dir_ + "/" + name_ + ".log";
+    ok_ = ZoInit(Param(false)) == 0;
   }
   ~BenchLogModule() {
     if (!dir_.empty()) {
@@ -43,11 +55,112 @@ class BenchLogModule {
   BenchLogModule(const BenchLogModule&) = delete;
   BenchLogModule& operator=(const BenchLogModule&) = delete;
 
+  // Restarts the module at DEBUG or at production levels, unless it runs at them already.
+  bool UseLevels(bool debug) {
+    if (ok_ && debug != debug_) {
+      ok_ = ZoReload(Param(debug)) == 0;
+      debug_ = debug;
+    }
+    return ok_;
+  }
+
+  // Waits (30 s at most) until everything logged so far is in the file; returns the number of
+  // lines that arrived since the last call.
+  int64_t Drain() {
+    const std::string marker = "bench mark " + std::to_string(++marks_) + "\n";
+    MoxlogWriteLog(MOXLOG_CRITICAL, name_, "", "%s", marker.substr(0, marker.size() - 1).c_str());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int64_t lines = 0;
+    for (;;) {
+      const std::string fresh = ReadFrom(readOffset_);
+      readOffset_ += static_cast<int64_t>(fresh.size());
+      pending_ += fresh;
+      lines += std::count(fresh.begin(), fresh.end(), '\n');
+      const size_t at = pending_.find(marker);
+      if (at != std::string::npos) {
+        pending_.erase(0, at + marker.size());
+        return lines - 1;
+      }
+      pending_.erase(0, pending_.size() > marker.size() ? pending_.size() - marker.size() : 0);
+      if (std::chrono::steady_clock::now() > deadline) {
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  }
+
  private:
+  MoxlogParam Param(bool debug) const {
+    const int level = debug ? MOXLOG_DEBUG : MOXLOG_INFORMATION;
+    return MoxlogParam{name_, dir_ + "/", "", level, level, 100};
+  }
+
+  std::string ReadFrom(int64_t offset) const {
+    std::string out;
+    const int fd = open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      return out;
+    }
+    char buf[65536];
+    for (;;) {
+      const ssize_t n = pread(fd, buf, sizeof buf, static_cast<off_t>(offset + static_cast<int64_t>(out.size())));
+      if (n <= 0) {
+        break;
+      }
+      out.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return out;
+  }
+
   std::string dir_;
+  std::string name_;
+  std::string file_;
+  bool ok_ = false;
+  bool debug_ = false;
+  int marks_ = 0;
+  int64_t readOffset_ = 0;
+  std::string pending_;
 };
 
-const BenchLogModule logModule;
+BenchLogModule& LogModule() {
+  static BenchLogModule module;
+  return module;
+}
+
+// Runs `call` once per iteration at the levels of state.range(0). At DEBUG, the calls go in
+// batches that stay below the queue bound, each drained with the clock stopped.
+template <typename Call>
+void RunLogged(benchmark::State& state, Call call) {
+  const bool debug = state.range(0) != 0;
+  if (!LogModule().UseLevels(debug) || (debug && LogModule().Drain() < 0)) {
+    state.SkipWithError("log module unavailable");
+    return;
+  }
+  int64_t batch = 0;
+  state.counters["lines_per_call"] = 0;
+  if (debug) {
+    call();  // untimed: how many lines one call writes
+    const int64_t lines = LogModule().Drain();
+    batch = std::max<int64_t>(1, 9000 / std::max<int64_t>(lines, 1));
+    state.counters["lines_per_call"] = static_cast<double>(lines);
+  }
+  int64_t inBatch = 0;
+  bool drained = true;
+  for (auto _ : state) {
+    call();
+    if (debug && ++inBatch == batch) {
+      state.PauseTiming();
+      drained = LogModule().Drain() >= 0 && drained;
+      inBatch = 0;
+      state.ResumeTiming();
+    }
+  }
+  if (debug && !(LogModule().Drain() >= 0 && drained)) {
+    state.SkipWithError("the log did not catch up");
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
 
 // Geometry by k: k data chunks and two coding chunks of 4096 bytes (k 4) or 8192 bytes (k 8).
 struct Geometry {
@@ -77,67 +190,65 @@ Range RangeOf(const ZoEcInfo& info, int64_t kind) {
 }
 
 void RangeArgs(benchmark::internal::Benchmark* b) {
-  for (int64_t k : {4, 8}) {
-    for (int64_t kind = 0; kind < 4; ++kind) {
-      b->Args({k, kind});
+  b->ArgNames({"log", "k", "range"});
+  for (int64_t debug : {0, 1}) {
+    for (int64_t k : {4, 8}) {
+      for (int64_t kind = 0; kind < 4; ++kind) {
+        b->Args({debug, k, kind});
+      }
     }
   }
 }
 
 void BM_GetShardsRangeToRead(benchmark::State& state) {
-  const Geometry g(static_cast<uint64_t>(state.range(0)));
-  const Range range = RangeOf(g.info, state.range(1));
-  for (auto _ : state) {
+  const Geometry g(static_cast<uint64_t>(state.range(1)));
+  const Range range = RangeOf(g.info, state.range(2));
+  RunLogged(state, [&] {
     std::map<int, std::set<Range>> out;
     ZoGetShardsRangeToRead(range, g.info, out);
     benchmark::DoNotOptimize(out);
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  });
 }
 
 void BM_ReconstructPrepare(benchmark::State& state) {
-  const Geometry g(static_cast<uint64_t>(state.range(0)));
-  const Range range = RangeOf(g.info, state.range(1));
-  for (auto _ : state) {
+  const Geometry g(static_cast<uint64_t>(state.range(1)));
+  const Range range = RangeOf(g.info, state.range(2));
+  RunLogged(state, [&] {
     std::vector<Range> pieces;
     ZoReconstructPrepare(g.info, range, pieces);
     benchmark::DoNotOptimize(pieces);
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  });
 }
 
 void BM_GetShardZeroRange(benchmark::State& state) {
-  const Geometry g(static_cast<uint64_t>(state.range(0)));
-  const Range range = RangeOf(g.info, state.range(1));
-  for (auto _ : state) {
+  const Geometry g(static_cast<uint64_t>(state.range(1)));
+  const Range range = RangeOf(g.info, state.range(2));
+  RunLogged(state, [&] {
     std::map<int, Range> out;
     ZoGetShardZeroRange(range, g.info, out);
     benchmark::DoNotOptimize(out);
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  });
 }
 
 void BM_GetRelatedShards(benchmark::State& state) {
-  const Geometry g(static_cast<uint64_t>(state.range(0)));
-  const Range range = RangeOf(g.info, state.range(1));
-  for (auto _ : state) {
+  const Geometry g(static_cast<uint64_t>(state.range(1)));
+  const Range range = RangeOf(g.info, state.range(2));
+  RunLogged(state, [&] {
     std::set<int> out;
     ZoGetRelatedShards(range, g.info, out);
     benchmark::DoNotOptimize(out);
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  });
 }
 
 void BM_GetWriteToShards(benchmark::State& state) {
-  const Geometry g(static_cast<uint64_t>(state.range(0)));
-  const Range range = RangeOf(g.info, state.range(1));
+  const Geometry g(static_cast<uint64_t>(state.range(1)));
+  const Range range = RangeOf(g.info, state.range(2));
   const std::map<uint64_t, uint64_t> writes{{range.first, range.second}};
-  for (auto _ : state) {
+  RunLogged(state, [&] {
     std::set<int> out;
     ZoGetWriteToShards(writes, g.info, out);
     benchmark::DoNotOptimize(out);
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  });
 }
 
 // Many whole-stripe extents over a wide stripe (k = range(1), 4096-byte chunks): the cost should
@@ -160,21 +271,20 @@ void BM_GetWriteToShardsManyStripes(benchmark::State& state) {
 }
 
 void BM_GetReconstructShards(benchmark::State& state) {
-  const Geometry g(static_cast<uint64_t>(state.range(0)));
-  const Range range = RangeOf(g.info, state.range(1));
-  for (auto _ : state) {
+  const Geometry g(static_cast<uint64_t>(state.range(1)));
+  const Range range = RangeOf(g.info, state.range(2));
+  RunLogged(state, [&] {
     std::vector<int> out;
     ZoGetReconstructShards(0, static_cast<uint32_t>(g.info.k), range.second, g.info, out);
     benchmark::DoNotOptimize(out);
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  });
 }
 
 // A to-read map of `chunks` whole chunks with every third chunk partly erased and every fifth
 // wholly erased.
 void BM_RebuildToread(benchmark::State& state) {
   const uint64_t csize = 4096;
-  const uint64_t chunks = static_cast<uint64_t>(state.range(0));
+  const uint64_t chunks = static_cast<uint64_t>(state.range(1));
   const std::map<uint64_t, uint64_t> toReadIn{{0, chunks * csize}};
   std::map<uint64_t, uint64_t> erase;
   for (uint64_t c = 0; c < chunks; ++c) {
@@ -184,11 +294,10 @@ void BM_RebuildToread(benchmark::State& state) {
       erase[c * csize + 100] = 1000;
     }
   }
-  for (auto _ : state) {
+  RunLogged(state, [&] {
     std::map<uint64_t, uint64_t> toRead = toReadIn;
     benchmark::DoNotOptimize(ZoRebuildToread(erase, csize, toRead));
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  });
 }
 
 BENCHMARK(BM_GetShardsRangeToRead)->Apply(RangeArgs);
@@ -198,6 +307,6 @@ BENCHMARK(BM_GetRelatedShards)->Apply(RangeArgs);
 BENCHMARK(BM_GetWriteToShards)->Apply(RangeArgs);
 BENCHMARK(BM_GetWriteToShardsManyStripes)->Args({1000, 8})->Args({1000, 1024})->Args({100, 65534});
 BENCHMARK(BM_GetReconstructShards)->Apply(RangeArgs);
-BENCHMARK(BM_RebuildToread)->Arg(4)->Arg(64)->Arg(1024);
+BENCHMARK(BM_RebuildToread)->ArgNames({"log", "chunks"})->ArgsProduct({{0, 1}, {4, 64, 1024}});
 
 }  // namespace

@@ -1,20 +1,31 @@
-// Cost of a log call on the caller's thread: an enabled record (formatted, time-stamped, queued
-// and then written by the flush thread), a record filtered out by level, and a plain snprintf of
-// the same message for scale. With ORV_HAVE_SPDLOG the same two calls of that library's async
-// logger (default bounded queue) are measured for comparison.
+// Cost of a log call, side by side with spdlog's asynchronous logger in the same run (when
+// ORV_HAVE_SPDLOG is set):
+// - Filtered: a level-4 record to a running module at levels 0/0, against spdlog's should_log and
+//   a whole filtered spdlog call.
+// - Passing, caller side: a record formatted, time-stamped and queued, against spdlog's async
+//   logger with an 8192-slot blocking queue and with a 1M-slot queue.
+// - Aggregate: 1, 2 and 4 writer threads on one module and on one module each, in records per
+//   second of wall time, against spdlog 1M (one logger, or one logger each, on one worker pool).
+// A plain snprintf of the same message is given for scale.
 //
-// Enabled records are measured in batches of 4096, below the 10000-record queue bound: after
-// each batch the clock is paused until the flush thread has written every line of the batch (the
-// file has reached its expected size), so no record is ever dropped and each batch starts with an
-// empty queue. The same is done for the comparison logger. Each enabled run writes a fixed number
-// of records, so that its file stays far below the size limit.
+// Nothing is ever dropped: writes are made in rounds that stay below every queue bound (4096
+// records for one writer, 4 x 2000 for the aggregates), and between rounds the clock is stopped
+// until every line of the round is in its file (the file has its expected size), so each round
+// starts with empty queues. Every run writes a fixed number of records, far below the file size
+// limit. Lines have a fixed length, so the expected size is known.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -24,18 +35,31 @@
 
 #if defined(ORV_HAVE_SPDLOG)
 #include <spdlog/async.h>
+#include <spdlog/async_logger.h>
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/spdlog.h>
 #endif
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int64_t kBatch = 4096;
-// Records per run of an enabled benchmark: about 20 MB of log, far below the file size limit.
-constexpr int64_t kEnabledIterations = 50 * kBatch;
+// Records per run of a passing benchmark: about 20 MB of log, far below the file size limit.
+constexpr int64_t kPassingIterations = 50 * kBatch;
+// Aggregates: records per writer and round, and rounds per run.
+constexpr int kRoundRecords = 2000;
+constexpr int kRounds = 60;
 constexpr char kTag[] = "Interface";
+// The tag as the planning library passes it: one string made once.
+const std::string kTagString(kTag);
 // Fixed-width fields, so every line has the same length.
 constexpr char kFormat[] = "write offset=%012lu len=%08d shard=%02d";
+#if defined(ORV_HAVE_SPDLOG)
+constexpr char kSpdFormat[] = "write offset={:012} len={:08} shard={:02}";
+constexpr size_t kSpdQueueSmall = 8192;
+constexpr size_t kSpdQueueLarge = 1 << 20;
+#endif
 
 // A unique log directory under /var/log, removed at exit.
 class BenchDir {
@@ -67,11 +91,11 @@ int64_t FileSize(const std::string& path) {
   return stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
 }
 
-// Polls until the file has `size` bytes; false after 30 s.
+// Polls until the file has `size` bytes; false after 30 s or when it has more.
 bool WaitForSize(const std::string& path, int64_t size) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
   while (FileSize(path) < size) {
-    if (std::chrono::steady_clock::now() > deadline) {
+    if (Clock::now() > deadline) {
       return false;
     }
     std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -79,24 +103,26 @@ bool WaitForSize(const std::string& path, int64_t size) {
   return FileSize(path) == size;
 }
 
-size_t MessageLength() {
+int64_t MessageLength() {
   char buf[512];
-  return static_cast<size_t>(std::snprintf(buf, sizeof buf, kFormat, 0UL, 0, 0));
+  return std::snprintf(buf, sizeof buf, kFormat, 0UL, 0, 0);
 }
 
-// A running module writing levels 0..3 to its file and 0..1 to its ring; a fresh module and file
-// for every run.
+// time stamp, tab, tag, blank, level, blank, message, line feed
+int64_t MoxlogLineLength() { return 26 + 1 + static_cast<int64_t>(sizeof(kTag) - 1) + 1 + 1 + 1 + MessageLength() + 1; }
+
+// A running module at the given levels; a fresh module and file for every run.
 struct BenchModule {
-  explicit BenchModule(const std::string& stem)
+  BenchModule(const std::string& stem, int fileLevel, int memLevel)
       : module(stem + "-" + std::to_string(++runs)), file(Dir().path + module + ".log") {
-    MoxlogParam param{module, Dir().path, "", 3, 1, 100};
+    MoxlogParam param{module, Dir().path, "", fileLevel, memLevel, 100};
     ok = !Dir().path.empty() && MoxlogSetAndInit(param) == 0;
     if (ok) {
       // Everything before the marker, the parameter record included, is written with it.
       MoxlogWriteLog(0, module, "", "bench start");
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      const auto deadline = Clock::now() + std::chrono::seconds(30);
       while (FileSize(file) <= 0 || !HasMarker()) {
-        if (std::chrono::steady_clock::now() > deadline) {
+        if (Clock::now() > deadline) {
           ok = false;
           break;
         }
@@ -129,20 +155,143 @@ struct BenchModule {
 };
 int BenchModule::runs = 0;
 
-void BM_MoxlogEnabledRecord(benchmark::State& state) {
-  BenchModule m("bench-enabled");
+// Threads that each run `work(thread)` once per round; a round's time runs from the first
+// writer's start to the last writer's end.
+class WriterPool {
+ public:
+  WriterPool(int threads, std::function<void(int)> work) : work_(std::move(work)) {
+    for (int t = 0; t < threads; ++t) {
+      threads_.emplace_back([this, t] { Run(t); });
+    }
+  }
+  ~WriterPool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+    }
+    cond_.notify_all();
+    for (std::thread& t : threads_) {
+      t.join();
+    }
+  }
+  WriterPool(const WriterPool&) = delete;
+  WriterPool& operator=(const WriterPool&) = delete;
+
+  double RunRound() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++round_;
+      done_ = 0;
+      first_ = Clock::time_point::max();
+      last_ = Clock::time_point::min();
+    }
+    cond_.notify_all();
+    std::unique_lock<std::mutex> lock(mutex_);
+    doneCond_.wait(lock, [this] { return done_ == threads_.size(); });
+    return std::chrono::duration<double>(last_ - first_).count();
+  }
+
+ private:
+  void Run(int t) {
+    uint64_t seen = 0;
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cond_.wait(lock, [&] { return quit_ || round_ != seen; });
+        if (quit_) {
+          return;
+        }
+        seen = round_;
+      }
+      const Clock::time_point start = Clock::now();
+      work_(t);
+      const Clock::time_point end = Clock::now();
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        first_ = std::min(first_, start);
+        last_ = std::max(last_, end);
+        ++done_;
+      }
+      doneCond_.notify_one();
+    }
+  }
+
+  std::function<void(int)> work_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable cond_;
+  std::condition_variable doneCond_;
+  uint64_t round_ = 0;
+  size_t done_ = 0;
+  bool quit_ = false;
+  Clock::time_point first_;
+  Clock::time_point last_;
+};
+
+// Runs kRounds rounds of `threads` writers, `wait` (untimed) after each; reports records per
+// second of wall time.
+void RunAggregate(benchmark::State& state, int threads, const std::function<void(int, uint64_t)>& write,
+                  const std::function<bool()>& wait) {
+  uint64_t round = 0;
+  WriterPool pool(threads, [&](int t) {
+    for (int i = 0; i < kRoundRecords; ++i) {
+      write(t, round * kRoundRecords + static_cast<uint64_t>(i));
+    }
+  });
+  double seconds = 0;
+  bool complete = true;
+  for (auto _ : state) {
+    const double s = pool.RunRound();
+    state.SetIterationTime(s);
+    seconds += s;
+    complete = wait() && complete;
+    ++round;
+  }
+  if (!complete) {
+    state.SkipWithError("a record did not reach the file");
+    return;
+  }
+  const double records = static_cast<double>(state.iterations()) * threads * kRoundRecords;
+  state.counters["Mrec_per_s"] = records / seconds / 1e6;
+  state.counters["ns_per_rec"] = seconds * 1e9 / records;
+}
+
+// ---- Filtered ----
+
+void BM_MoxlogFiltered(benchmark::State& state) {
+  BenchModule m("bench-filtered", MOXLOG_CRITICAL, MOXLOG_CRITICAL);
   if (!m.ok) {
     state.SkipWithError("module could not be started");
     return;
   }
-  // time stamp, tab, tag, blank, level, blank, message, line feed
-  const int64_t lineLen = static_cast<int64_t>(26 + 1 + sizeof(kTag) - 1 + 1 + 1 + 1 + MessageLength() + 1);
+  const int64_t before = FileSize(m.file);
+  uint64_t n = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        MoxlogWriteLog(MOXLOG_DEBUG, m.module, kTagString, kFormat, n * 4096, 4096, static_cast<int>(n % 12)));
+    ++n;
+  }
+  if (FileSize(m.file) != before) {
+    state.SkipWithError("a filtered record reached the file");
+  }
+}
+BENCHMARK(BM_MoxlogFiltered);
+
+// ---- Passing, caller side ----
+
+void BM_MoxlogPassing(benchmark::State& state) {
+  BenchModule m("bench-passing", MOXLOG_INFORMATION, MOXLOG_ERROR);
+  if (!m.ok) {
+    state.SkipWithError("module could not be started");
+    return;
+  }
+  const int64_t lineLen = MoxlogLineLength();
   int64_t expected = FileSize(m.file);
   int64_t inBatch = 0;
   bool complete = true;
   uint64_t n = 0;
   for (auto _ : state) {
-    MoxlogWriteLog(3, m.module, kTag, kFormat, n * 4096, 4096, static_cast<int>(n % 12));
+    MoxlogWriteLog(MOXLOG_INFORMATION, m.module, kTagString, kFormat, n * 4096, 4096, static_cast<int>(n % 12));
     ++n;
     expected += lineLen;
     if (++inBatch == kBatch) {
@@ -156,27 +305,8 @@ void BM_MoxlogEnabledRecord(benchmark::State& state) {
   if (!(WaitForSize(m.file, expected) && complete)) {
     state.SkipWithError("a record did not reach the file");
   }
-  state.counters["lines_written"] = static_cast<double>(n);
 }
-BENCHMARK(BM_MoxlogEnabledRecord)->Iterations(kEnabledIterations);
-
-void BM_MoxlogFilteredRecord(benchmark::State& state) {
-  BenchModule m("bench-filtered");
-  if (!m.ok) {
-    state.SkipWithError("module could not be started");
-    return;
-  }
-  const int64_t before = FileSize(m.file);
-  uint64_t n = 0;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(MoxlogWriteLog(4, m.module, kTag, kFormat, n * 4096, 4096, static_cast<int>(n % 12)));
-    ++n;
-  }
-  if (FileSize(m.file) != before) {
-    state.SkipWithError("a filtered record reached the file");
-  }
-}
-BENCHMARK(BM_MoxlogFilteredRecord);
+BENCHMARK(BM_MoxlogPassing)->Iterations(kPassingIterations);
 
 void BM_SnprintfSameMessage(benchmark::State& state) {
   char buf[513];
@@ -189,56 +319,156 @@ void BM_SnprintfSameMessage(benchmark::State& state) {
 }
 BENCHMARK(BM_SnprintfSameMessage);
 
+// ---- Aggregates ----
+
+// Writers on one shared module (range(1) == 0) or on one module each (range(1) == 1).
+void BM_MoxlogAggregate(benchmark::State& state) {
+  const int threads = static_cast<int>(state.range(0));
+  const bool ownModule = state.range(1) != 0;
+  std::vector<std::unique_ptr<BenchModule>> modules;
+  for (int i = 0; i < (ownModule ? threads : 1); ++i) {
+    modules.push_back(std::make_unique<BenchModule>("bench-aggregate", MOXLOG_INFORMATION, MOXLOG_ERROR));
+    if (!modules.back()->ok) {
+      state.SkipWithError("module could not be started");
+      return;
+    }
+  }
+  std::vector<int64_t> expected;
+  for (const auto& m : modules) {
+    expected.push_back(FileSize(m->file));
+  }
+  const int64_t perRound = MoxlogLineLength() * kRoundRecords * (ownModule ? 1 : threads);
+  RunAggregate(
+      state, threads,
+      [&](int t, uint64_t n) {
+        const std::string& module = modules[ownModule ? static_cast<size_t>(t) : 0]->module;
+        MoxlogWriteLog(MOXLOG_INFORMATION, module, kTagString, kFormat, n * 4096, 4096, static_cast<int>(n % 12));
+      },
+      [&] {
+        bool ok = true;
+        for (size_t i = 0; i < modules.size(); ++i) {
+          expected[i] += perRound;
+          ok = WaitForSize(modules[i]->file, expected[i]) && ok;
+        }
+        return ok;
+      });
+}
+BENCHMARK(BM_MoxlogAggregate)
+    ->ArgNames({"writers", "own_module"})
+    ->ArgsProduct({{1, 2, 4}, {0, 1}})
+    ->UseManualTime()
+    ->Iterations(kRounds);
+
 #if defined(ORV_HAVE_SPDLOG)
-// The comparison library's asynchronous file logger with its default queue (8192 records, the
-// caller blocks when it is full), a time stamp pattern of the same form, same message.
-void BM_ComparisonAsyncEnabled(benchmark::State& state) {
-  const std::string file = Dir().path + "comparison.log";
-  spdlog::init_thread_pool(8192, 1);
-  auto logger = spdlog::basic_logger_mt<spdlog::async_factory>("comparison", file);
-  logger->set_pattern("%Y-%m-%d %H:%M:%S.%f\t%v");
-  logger->set_level(spdlog::level::info);
-  const int64_t lineLen = static_cast<int64_t>(26 + 1 + MessageLength() + 1);
-  int64_t expected = 0;
+
+// spdlog: an asynchronous file logger on its own pool with one worker thread and a queue of
+// `queueSize` records (the caller blocks when it is full), a time stamp pattern of the same form.
+struct SpdLoggers {
+  SpdLoggers(const std::string& stem, size_t queueSize, int count)
+      : pool(std::make_shared<spdlog::details::thread_pool>(queueSize, 1)) {
+    static int runs = 0;
+    for (int i = 0; i < count; ++i) {
+      const std::string name = stem + "-" + std::to_string(++runs);
+      files.push_back(Dir().path + name + ".log");
+      auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(files.back());
+      loggers.push_back(std::make_shared<spdlog::async_logger>(name, sink, pool, spdlog::async_overflow_policy::block));
+      loggers.back()->set_pattern("%Y-%m-%d %H:%M:%S.%f\t%v");
+      loggers.back()->set_level(spdlog::level::info);
+      expected.push_back(0);
+    }
+  }
+  ~SpdLoggers() {
+    loggers.clear();
+    pool.reset();
+    for (const std::string& f : files) {
+      std::remove(f.c_str());
+    }
+  }
+  SpdLoggers(const SpdLoggers&) = delete;
+  SpdLoggers& operator=(const SpdLoggers&) = delete;
+
+  // Adds `lines` lines to logger i's expected size and waits for them.
+  bool Wait(size_t i, int64_t lines) {
+    expected[i] += lines * LineLength();
+    loggers[i]->flush();
+    return WaitForSize(files[i], expected[i]);
+  }
+  static int64_t LineLength() { return 26 + 1 + MessageLength() + 1; }
+
+  std::shared_ptr<spdlog::details::thread_pool> pool;
+  std::vector<std::shared_ptr<spdlog::async_logger>> loggers;
+  std::vector<std::string> files;
+  std::vector<int64_t> expected;
+};
+
+void BM_SpdlogShouldLog(benchmark::State& state) {
+  SpdLoggers s("spd-filtered", kSpdQueueSmall, 1);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(s.loggers[0]->should_log(spdlog::level::debug));
+  }
+}
+BENCHMARK(BM_SpdlogShouldLog);
+
+void BM_SpdlogFilteredCall(benchmark::State& state) {
+  SpdLoggers s("spd-filtered-call", kSpdQueueSmall, 1);
+  uint64_t n = 0;
+  for (auto _ : state) {
+    s.loggers[0]->debug(kSpdFormat, n * 4096, 4096, static_cast<int>(n % 12));
+    ++n;
+  }
+}
+BENCHMARK(BM_SpdlogFilteredCall);
+
+// range(0): queue size.
+void BM_SpdlogPassing(benchmark::State& state) {
+  SpdLoggers s("spd-passing", static_cast<size_t>(state.range(0)), 1);
   int64_t inBatch = 0;
   bool complete = true;
   uint64_t n = 0;
   for (auto _ : state) {
-    logger->info("write offset={:012} len={:08} shard={:02}", n * 4096, 4096, static_cast<int>(n % 12));
+    s.loggers[0]->info(kSpdFormat, n * 4096, 4096, static_cast<int>(n % 12));
     ++n;
-    expected += lineLen;
     if (++inBatch == kBatch) {
       state.PauseTiming();
-      logger->flush();
-      complete = WaitForSize(file, expected) && complete;
+      complete = s.Wait(0, inBatch) && complete;
       inBatch = 0;
       state.ResumeTiming();
     }
   }
-  logger->flush();
-  complete = WaitForSize(file, expected) && complete;
-  spdlog::drop("comparison");
-  logger.reset();
-  std::remove(file.c_str());
-  if (!complete) {
+  if (!((inBatch == 0 || s.Wait(0, inBatch)) && complete)) {
     state.SkipWithError("a record did not reach the file");
   }
 }
-BENCHMARK(BM_ComparisonAsyncEnabled)->Iterations(kEnabledIterations);
+BENCHMARK(BM_SpdlogPassing)
+    ->ArgName("queue")
+    ->Arg(static_cast<int64_t>(kSpdQueueSmall))
+    ->Arg(static_cast<int64_t>(kSpdQueueLarge))
+    ->Iterations(kPassingIterations);
 
-void BM_ComparisonAsyncFiltered(benchmark::State& state) {
-  const std::string file = Dir().path + "comparison-filtered.log";
-  spdlog::init_thread_pool(8192, 1);
-  auto logger = spdlog::basic_logger_mt<spdlog::async_factory>("comparison-filtered", file);
-  logger->set_level(spdlog::level::info);
-  uint64_t n = 0;
-  for (auto _ : state) {
-    logger->debug("write offset={:012} len={:08} shard={:02}", n * 4096, 4096, static_cast<int>(n % 12));
-    ++n;
-  }
-  spdlog::drop("comparison-filtered");
+// range(0): writers; range(1): one logger each; range(2): queue size.
+void BM_SpdlogAggregate(benchmark::State& state) {
+  const int threads = static_cast<int>(state.range(0));
+  const bool ownLogger = state.range(1) != 0;
+  SpdLoggers s("spd-aggregate", static_cast<size_t>(state.range(2)), ownLogger ? threads : 1);
+  RunAggregate(
+      state, threads,
+      [&](int t, uint64_t n) {
+        s.loggers[ownLogger ? static_cast<size_t>(t) : 0]->info(kSpdFormat, n * 4096, 4096, static_cast<int>(n % 12));
+      },
+      [&] {
+        bool ok = true;
+        for (size_t i = 0; i < s.loggers.size(); ++i) {
+          ok = s.Wait(i, static_cast<int64_t>(kRoundRecords) * (ownLogger ? 1 : threads)) && ok;
+        }
+        return ok;
+      });
 }
-BENCHMARK(BM_ComparisonAsyncFiltered);
-#endif
+BENCHMARK(BM_SpdlogAggregate)
+    ->ArgNames({"writers", "own_module", "queue"})
+    ->ArgsProduct({{1, 2, 4}, {0, 1}, {static_cast<int64_t>(kSpdQueueSmall), static_cast<int64_t>(kSpdQueueLarge)}})
+    ->UseManualTime()
+    ->Iterations(kRounds);
+
+#endif  // ORV_HAVE_SPDLOG
 
 }  // namespace

@@ -136,11 +136,12 @@ int MoxlogBl::WriteLogText(int level, const std::string& logType, const char* ms
   if (!Passes(level)) {
     return 0;  // would reach neither the file nor the ring
   }
-  const LogClock now = ReadLogClock();
   bool queueFull = false;
   bool wake = false;
   {
     std::lock_guard<std::mutex> lock(vecMutex);
+    // Read under the queue lock, so that concurrent writers' time stamps follow the queue order.
+    const LogClock now = ReadLogClock();
     if (vecNewLog.size() >= VEC_NEW_MAX) {
       queueFull = true;
     } else if (fileBlocked) {

@@ -49,13 +49,16 @@ class MoxlogBl {
   // (reported) or the log file is over MAX_LOG_FILE_SIZE.
   int WriteLog(int level, const std::string& logType, const std::string& logMsg);
   // The same for a message given as `len` characters at `msg` (the exported write path, which
-  // thereby avoids one copy).
+  // thereby avoids one copy). While the logger runs, several threads may call this at once, also
+  // without the registry lock, as long as the logger is not stopped meanwhile (level_table.h).
   int WriteLogText(int level, const std::string& logType, const char* msg, size_t len);
 
   // True when a record of `level` reaches the file or the ring. The thresholds of a running
   // logger never change, so a caller holding the registry lock may test this before formatting.
   bool Passes(int level) const { return level <= fileLogLevel || level <= memLogLevel; }
   bool IsInitialized() const { return initialized; }
+  int FileLogLevel() const { return fileLogLevel; }
+  int MemLogLevel() const { return memLogLevel; }
 
   // Queues the seven-line record "Print current param:" with the current parameters, at level 0
   // with an empty type.

@@ -11,7 +11,9 @@
 #include <utility>
 
 #include "crash_dump.h"
+#include "level_table.h"
 #include "log_param.h"
+#include "message_format.h"
 #include "orv_platform/bounded_text.h"
 
 namespace moxlog {
@@ -45,6 +47,7 @@ class RegistryTeardown {
   ~RegistryTeardown() {
     Registry& registry = TheRegistry();
     std::lock_guard<std::recursive_mutex> lock(registry.mutex);
+    WithdrawAllLevels();
     for (auto& entry : registry.modules) {
       CrashDumpUntrack(entry.second.get());
       entry.second->StopRecordLog();
@@ -85,6 +88,38 @@ MoxlogBl* FindLogger(const std::string& moduleName) {
 
 size_t RegisteredModuleCount() { return TheRegistry().modules.size(); }
 
+namespace {
+
+// With the lock held, or between EnterLogger and LeaveLogger: what a write does once its logger is
+// found and its message formatted (`n` is the formatter's result for `msg`).
+int WriteFormatted(MoxlogBl* logger, int level, const std::string& logType, const char* msg, int n) {
+  // A record that reaches neither the file nor the ring of a running module costs no more.
+  if (logger->IsInitialized() && !logger->Passes(level)) {
+    return 0;
+  }
+  if (n < 0) {
+    PrintError("MoxlogWriteLog vsprintf_s");
+    return -1;
+  }
+  // The message is the buffer's text, up to its first NUL.
+  const void* nul = std::memchr(msg, '\0', static_cast<size_t>(n));
+  const size_t len = nul == nullptr ? static_cast<size_t>(n) : static_cast<size_t>(static_cast<const char*>(nul) - msg);
+  return logger->WriteLogText(level, logType, msg, len);
+}
+
+// With the lock held: the logger a write to `moduleName` reaches (FindLogger), after giving a
+// running module registered under exactly that name its slot in the level table.
+MoxlogBl* FindLoggerForWrite(const std::string& moduleName) {
+  const auto& modules = TheRegistry().modules;
+  auto it = modules.find(moduleName);
+  if (it != modules.end() && it->second->IsInitialized()) {
+    PublishLevels(moduleName, it->second.get(), it->second->FileLogLevel(), it->second->MemLogLevel());
+  }
+  return it != modules.end() ? it->second.get() : FindLogger(moduleName);
+}
+
+}  // namespace
+
 }  // namespace moxlog
 
 using moxlog::PrintError;
@@ -123,6 +158,7 @@ int MoxlogStopRecordLog(const std::string& moduleName) {
                  static_cast<long>(modules.size()));
       return 1;
     }
+    moxlog::WithdrawLevels(*name);  // from here on, writes to the module take the lock
     std::unique_ptr<moxlog::MoxlogBl> logger = std::move(it->second);
     moxlog::CrashDumpUntrack(logger.get());
     logger->StopRecordLog();
@@ -142,10 +178,41 @@ int MoxlogReloadParam(const std::string& moduleName, MoxlogParam& param) {
   return MoxlogSetAndInit(param);
 }
 
-int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& logType, const char* format, ...) {
+namespace {
+
+// The rest of MoxlogWriteLog once the lock-free check has not refused the record: `snap` is the
+// module's slot when it has one (the record passes a threshold), else null (looked up under the
+// lock).
+__attribute__((noinline)) int WriteUnfiltered(const moxlog::LevelSnapshot* snap, int level,
+                                              const std::string& moduleName, const std::string& logType,
+                                              const char* format, va_list args) {
   try {
+    char msg[moxlog::LOG_MSG_LIMIT + 1];
+    if (snap != nullptr) {
+      // Formatted and queued without the registry lock, into the logger the lookup found, while
+      // its slot shows it still registered and running: a stop, reload or teardown empties the
+      // slot and then waits for this writer to leave before it stops the logger, so the record is
+      // queued before that stop, as if this call had held the lock just before it.
+      const int n = moxlog::FormatMessage(msg, moxlog::LOG_MSG_LIMIT, format, args);
+      if (moxlog::EnterLogger(*snap)) {
+        struct Leave {
+          const moxlog::LevelSnapshot& snap;
+          ~Leave() { moxlog::LeaveLogger(snap); }
+        } leave{*snap};
+        return moxlog::WriteFormatted(snap->logger, level, logType, msg, n);
+      }
+      // Stopped, reloaded or restarted since the check: the call meets the registry as it is now,
+      // as it would have had it arrived now.
+      std::lock_guard<std::recursive_mutex> lock(moxlog::RegistryMutex());
+      moxlog::MoxlogBl* logger = moxlog::FindLoggerForWrite(moduleName);
+      if (logger == nullptr) {
+        PrintError("MoxlogWriteLog. Can not find moduleName[%s]", moduleName.c_str());
+        return 1;
+      }
+      return moxlog::WriteFormatted(logger, level, logType, msg, n);
+    }
     std::lock_guard<std::recursive_mutex> lock(moxlog::RegistryMutex());
-    moxlog::MoxlogBl* logger = moxlog::FindLogger(moduleName);
+    moxlog::MoxlogBl* logger = moxlog::FindLoggerForWrite(moduleName);
     if (logger == nullptr) {
       PrintError("MoxlogWriteLog. Can not find moduleName[%s]", moduleName.c_str());
       return 1;
@@ -153,26 +220,48 @@ int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& 
     if (format == nullptr) {
       return 3;
     }
-    // A record that reaches neither the file nor the ring of a running module costs no more.
     if (logger->IsInitialized() && !logger->Passes(level)) {
       return 0;
     }
-    char msg[moxlog::LOG_MSG_LIMIT + 1];
-    va_list args;
-    va_start(args, format);
-    const int n = vsnprintf_truncated_s(msg, moxlog::LOG_MSG_LIMIT, format, args);
-    va_end(args);
-    if (n < 0) {
-      PrintError("MoxlogWriteLog vsprintf_s");
-      return -1;
-    }
-    // The message is the buffer's text, up to its first NUL.
-    const void* nul = std::memchr(msg, '\0', static_cast<size_t>(n));
-    const size_t len = nul == nullptr ? static_cast<size_t>(n) : static_cast<size_t>(static_cast<const char*>(nul) - msg);
-    return logger->WriteLogText(level, logType, msg, len);
+    const int n = moxlog::FormatMessage(msg, moxlog::LOG_MSG_LIMIT, format, args);
+    return moxlog::WriteFormatted(logger, level, logType, msg, n);
   } catch (const std::exception&) {
     return -1;
   }
+}
+
+}  // namespace
+
+int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& logType, const char* format, ...) {
+  // The lock-free check. A slot found in the level table says that, at one moment during this
+  // call, the module was registered under exactly this name and running with these thresholds:
+  // slots are filled and emptied under the registry lock, a slot is emptied before its module is
+  // stopped, and a running module's thresholds never change. A call that had taken the lock at
+  // that moment would have found that logger and returned 3 for a null format, or 0 for a level
+  // that passes neither threshold, with no other effect. So a record filtered here while another
+  // thread stops, reloads or restarts the module is as correct as one filtered just before that
+  // operation began: the two calls overlap, and either order is one the lock could have given. A
+  // thread that has seen the stop return sees the emptied slot (its changes are published by the
+  // lock's release and the slot's counter), so it never gets the old thresholds. After a reload
+  // the module gets its slot back, with the new thresholds, at its first write under the lock;
+  // until then its writes are checked under the lock, as are names without a slot and unknown
+  // names that reach the default module. A record that passes is formatted and queued without
+  // the lock as well (WriteUnfiltered).
+  moxlog::LevelSnapshot snap;
+  const bool known = moxlog::LookupLevels(moduleName, snap);
+  if (known) {
+    if (format == nullptr) {
+      return 3;
+    }
+    if (level > snap.fileLogLevel && level > snap.memLogLevel) {
+      return 0;
+    }
+  }
+  va_list args;
+  va_start(args, format);
+  const int r = WriteUnfiltered(known ? &snap : nullptr, level, moduleName, logType, format, args);
+  va_end(args);
+  return r;
 }
 
 int MoxlogMemToFile(const std::string& moduleName) {

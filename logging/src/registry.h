@@ -17,8 +17,10 @@
 
 namespace moxlog {
 
-// The registry lock (g_logModulesMutex). Every exported function except MoxlogGetVersion holds
-// it for its whole call; flush threads never take it.
+// The registry lock (g_logModulesMutex). Every exported function except MoxlogGetVersion and
+// MoxlogWriteLog holds it for its whole call; MoxlogWriteLog takes it only for a name without a
+// slot in the level table (level_table.h) or whose slot changed during the call. Flush threads
+// never take it.
 std::recursive_mutex& RegistryMutex();
 
 // With the lock held: the logger registered under param.usrModuleName ("moxlog" for an empty

@@ -1,10 +1,13 @@
 // Several writer threads on two modules while another thread stops, starts, reloads, dumps and
 // queries them: every record whose write returned 0 is in its module's file exactly once and in
 // its thread's order, unless a "More than VEC_NEW_MAX." report accounts for it; every write that
-// found no module was reported.
+// found no module was reported. And writers at every level while reloads change the module's
+// thresholds: a record written while one set of thresholds was in force from before the call to
+// after it reaches the file exactly when its level passes the file threshold.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -163,6 +166,122 @@ TEST(Stress, RecordsSurviveRacingStopsStartsAndReloadsInOrder) {
   EXPECT_GT(written.size(), 0u);
   std::printf("control operations %d, records written %zu, not found %zu, queue-full drops %zu\n", controlOps.load(),
               written.size(), notFound, dropped);
+}
+
+// The thresholds the controller cycles through: (file, memory).
+constexpr int kLevelSets[][2] = {{4, 4}, {1, 0}, {3, 1}, {0, 4}, {2, 2}};
+constexpr int kLevelSetCount = static_cast<int>(sizeof kLevelSets / sizeof kLevelSets[0]);
+
+TEST(Stress, FilteredWritersFollowReloadedThresholds) {
+  orv_test::ScratchDir scratch;
+  const std::string name = "stressL-" + scratch.name();
+  auto paramOf = [&](int set) {
+    return MoxlogParam{name, scratch.dir(), "", kLevelSets[set][0], kLevelSets[set][1], 100};
+  };
+  // epoch / 2 is the number of completed controller operations; odd while one is in progress.
+  // setAt[k] is the level set in force after operation k.
+  constexpr int kOps = 80;
+  std::vector<int> setAt(kOps + 1, 0);
+  std::atomic<int> epoch{0};
+  {
+    MoxlogParam p = paramOf(0);
+    ASSERT_EQ(MoxlogSetAndInit(p), 0);
+  }
+
+  // rc[t][seq], and the level set that was in force throughout the write, or -1 when it changed.
+  std::vector<std::vector<int>> rc(kWriters, std::vector<int>(kRecordsPerWriter, 99));
+  std::vector<std::vector<int>> stableSet(kWriters, std::vector<int>(kRecordsPerWriter, -1));
+  std::atomic<bool> controllerDone{false};
+  orv_test::StderrCapture capture;
+
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kWriters; ++t) {
+    writers.emplace_back([&, t] {
+      for (int seq = 0; seq < kRecordsPerWriter && (seq < kMinRecords || !controllerDone.load()); ++seq) {
+        if (seq % 100 == 0) {
+          // Slow enough for the flush thread: no record is lost to a full queue, which would hide
+          // a lost record.
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const int before = epoch.load();
+        const int r = MoxlogWriteLog(seq % 5, name, "S", "w%d s%d", t, seq);
+        const int after = epoch.load();
+        rc[static_cast<size_t>(t)][static_cast<size_t>(seq)] = r;
+        if (before == after && before % 2 == 0) {
+          stableSet[static_cast<size_t>(t)][static_cast<size_t>(seq)] = setAt[static_cast<size_t>(before / 2)];
+        }
+      }
+    });
+  }
+  std::thread controller([&] {
+    std::mt19937 rng(777);
+    for (int op = 1; op <= kOps; ++op) {
+      const int set = static_cast<int>(rng() % kLevelSetCount);
+      MoxlogParam p = paramOf(set);
+      setAt[static_cast<size_t>(op)] = set;  // read by writers only after the epoch below says so
+      epoch.fetch_add(1);
+      if (rng() % 3 == 0) {
+        MoxlogStopRecordLog(name);
+        MoxlogSetAndInit(p);
+      } else {
+        MoxlogReloadParam(name, p);
+      }
+      epoch.fetch_add(1);
+      std::this_thread::sleep_for(std::chrono::microseconds(500 + rng() % 2000));
+    }
+    controllerDone.store(true);
+  });
+  for (std::thread& w : writers) {
+    w.join();
+  }
+  controller.join();
+  EXPECT_EQ(MoxlogStopRecordLog(name), 0);
+  const std::string errors = capture.Text();
+
+  size_t notFound = 0;
+  for (const auto& perThread : rc) {
+    for (const int r : perThread) {
+      ASSERT_TRUE(r == 0 || r == 1 || r == 99) << r;
+      notFound += r == 1 ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(CountOf(errors, "MoxLog ERROR: MoxlogWriteLog. Can not find moduleName["), notFound);
+  const size_t dropped = CountOf(errors, "MoxLog ERROR: More than VEC_NEW_MAX.\n");
+
+  std::set<std::pair<int, int>> written;
+  std::vector<int> lastSeq(kWriters, -1);
+  for (const std::string& line : moxlog_test::NormalisedLines(orv_test::ReadFile(scratch.dir() + name + ".log"))) {
+    bool dumped = false;
+    int t = 0;
+    int seq = 0;
+    if (!ParseRecord(line, dumped, t, seq) || dumped) {
+      continue;  // parameter records and ring dumps
+    }
+    ASSERT_EQ(rc[static_cast<size_t>(t)][static_cast<size_t>(seq)], 0) << "refused record written: " << line;
+    ASSERT_TRUE(written.insert({t, seq}).second) << "written twice: " << line;
+    ASSERT_GT(seq, lastSeq[static_cast<size_t>(t)]) << "out of order: " << line;
+    lastSeq[static_cast<size_t>(t)] = seq;
+    const int set = stableSet[static_cast<size_t>(t)][static_cast<size_t>(seq)];
+    if (set >= 0) {
+      ASSERT_LE(seq % 5, kLevelSets[set][0]) << "record above the file threshold written: " << line;
+    }
+  }
+  size_t stableChecked = 0;
+  size_t missing = 0;
+  for (int t = 0; t < kWriters; ++t) {
+    for (int seq = 0; seq < kRecordsPerWriter; ++seq) {
+      const int set = stableSet[static_cast<size_t>(t)][static_cast<size_t>(seq)];
+      if (set < 0 || rc[static_cast<size_t>(t)][static_cast<size_t>(seq)] != 0 || seq % 5 > kLevelSets[set][0]) {
+        continue;
+      }
+      ++stableChecked;
+      missing += written.count(std::make_pair(t, seq)) == 0 ? 1u : 0u;
+    }
+  }
+  EXPECT_LE(missing, dropped) << "records that passed the file threshold in force were lost";
+  EXPECT_GT(stableChecked, 0u);
+  std::printf("records written %zu, checked against a stable threshold %zu, not found %zu, queue-full drops %zu\n",
+              written.size(), stableChecked, notFound, dropped);
 }
 
 }  // namespace

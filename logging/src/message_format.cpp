@@ -1,0 +1,343 @@
+// Log message formatting: integer, character and string conversions formatted here, everything
+// else by vsnprintf_truncated_s.
+#include "message_format.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "orv_platform/bounded_text.h"
+
+namespace moxlog {
+
+namespace {
+
+#if !defined(ORV_HAVE_SECUREC)
+
+// Result of FormatSubset for a format it leaves to the general engine.
+constexpr int NEEDS_GENERAL = -2;
+// Widths and precisions above this go to the general engine.
+constexpr unsigned MAX_FIELD = 4096;
+
+// Output cut at `room` characters; `total` counts what the whole text would take.
+struct Sink {
+  char* dest;
+  size_t room;
+  size_t total;
+
+  void Put(char c) {
+    if (total < room) {
+      dest[total] = c;
+    }
+    ++total;
+  }
+  void Put(const char* text, size_t n) {
+    if (total < room) {
+      std::memcpy(dest + total, text, n < room - total ? n : room - total);
+    }
+    total += n;
+  }
+  void Fill(char c, size_t n) {
+    if (total < room) {
+      const size_t k = n < room - total ? n : room - total;
+      for (size_t i = 0; i < k; ++i) {
+        dest[total + i] = c;
+      }
+    }
+    total += n;
+  }
+};
+
+struct Spec {
+  bool left = false;
+  bool plus = false;
+  bool space = false;
+  bool alt = false;
+  bool zero = false;
+  unsigned width = 0;
+  bool hasPrecision = false;
+  unsigned precision = 0;
+};
+
+enum class Length { kNone, kChar, kShort, kLong, kLongLong, kIntMax, kSize, kPtrDiff };
+
+// One integer conversion as C's printf makes it: sign, "0x" prefix, precision zeros, digits,
+// padded to the width with blanks or (flag 0, no precision) zeros. Assembled backwards in one
+// buffer and written at once when the field is short and right-aligned, as log messages' are.
+void PutInteger(Sink& out, const Spec& spec, unsigned long long magnitude, unsigned base, bool upper, char sign) {
+  constexpr size_t FIELD = 72;  // 22 digits (octal) + 44 (short-field limits below) + 3 + room
+  char field[FIELD];
+  char* const end = field + FIELD;
+  char* p = end;
+  const bool isZero = magnitude == 0;
+  if (!(spec.hasPrecision && spec.precision == 0 && isZero)) {
+    // Constant divisors, so that no division instruction runs.
+    if (base == 10) {
+      static const char kPairs[] =
+          "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+          "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+          "8081828384858687888990919293949596979899";
+      while (magnitude >= 100) {
+        const size_t pair = static_cast<size_t>(magnitude % 100) * 2;
+        magnitude /= 100;
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
+      }
+      if (magnitude >= 10) {
+        const size_t pair = static_cast<size_t>(magnitude) * 2;
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
+      } else {
+        *--p = static_cast<char>('0' + magnitude);
+      }
+    } else {
+      const char* const digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+      const unsigned shift = base == 16 ? 4 : 3;
+      do {
+        *--p = digitSet[magnitude & (base - 1)];
+        magnitude >>= shift;
+      } while (magnitude != 0);
+    }
+  }
+  const size_t count = static_cast<size_t>(end - p);
+  size_t zeros = spec.hasPrecision && spec.precision > count ? spec.precision - count : 0;
+  if (spec.alt && base == 8 && zeros == 0 && (count == 0 || *p != '0')) {
+    zeros = 1;  // '#' with o: the first digit is a zero
+  }
+  const bool hexPrefix = spec.alt && base == 16 && !isZero;
+  const size_t body = (sign != 0 ? 1u : 0u) + (hexPrefix ? 2u : 0u) + zeros + count;
+  const size_t pad = spec.width > body ? spec.width - body : 0;
+  const bool zeroPad = spec.zero && !spec.left && !spec.hasPrecision;
+  if (!spec.left && spec.width <= 44 && zeros <= 44) {
+    for (size_t i = 0; i < zeros; ++i) {
+      *--p = '0';
+    }
+    if (zeroPad) {
+      for (size_t i = 0; i < pad; ++i) {
+        *--p = '0';
+      }
+    }
+    if (hexPrefix) {
+      *--p = upper ? 'X' : 'x';
+      *--p = '0';
+    }
+    if (sign != 0) {
+      *--p = sign;
+    }
+    if (!zeroPad) {
+      for (size_t i = 0; i < pad; ++i) {
+        *--p = ' ';
+      }
+    }
+    out.Put(p, static_cast<size_t>(end - p));
+    return;
+  }
+  if (!spec.left && !zeroPad) {
+    out.Fill(' ', pad);
+  }
+  if (sign != 0) {
+    out.Put(sign);
+  }
+  if (hexPrefix) {
+    out.Put('0');
+    out.Put(upper ? 'X' : 'x');
+  }
+  if (zeroPad) {
+    out.Fill('0', pad);
+  }
+  out.Fill('0', zeros);
+  out.Put(p, count);
+  if (spec.left) {
+    out.Fill(' ', pad);
+  }
+}
+
+void PutPadded(Sink& out, const Spec& spec, const char* text, size_t n) {
+  const size_t pad = spec.width > n ? spec.width - n : 0;
+  if (!spec.left) {
+    out.Fill(' ', pad);
+  }
+  out.Put(text, n);
+  if (spec.left) {
+    out.Fill(' ', pad);
+  }
+}
+
+// The whole format, or NEEDS_GENERAL as soon as it meets anything outside the subset (the
+// caller then starts again with the general engine and an unused copy of the arguments).
+int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
+  Sink out{dest, destMax - 1, 0};
+  const char* p = format;
+  for (;;) {
+    const char* percent = std::strchr(p, '%');
+    if (percent == nullptr) {
+      out.Put(p, std::strlen(p));
+      break;
+    }
+    out.Put(p, static_cast<size_t>(percent - p));
+    p = percent + 1;
+    Spec spec;
+    for (bool flag = true; flag;) {
+      switch (*p) {
+        case '-': spec.left = true; break;
+        case '+': spec.plus = true; break;
+        case ' ': spec.space = true; break;
+        case '#': spec.alt = true; break;
+        case '0': spec.zero = true; break;
+        default: flag = false; continue;
+      }
+      ++p;
+    }
+    while (*p >= '0' && *p <= '9') {
+      spec.width = spec.width * 10 + static_cast<unsigned>(*p++ - '0');
+      if (spec.width > MAX_FIELD) {
+        return NEEDS_GENERAL;
+      }
+    }
+    if (*p == '.') {
+      spec.hasPrecision = true;
+      ++p;
+      while (*p >= '0' && *p <= '9') {
+        spec.precision = spec.precision * 10 + static_cast<unsigned>(*p++ - '0');
+        if (spec.precision > MAX_FIELD) {
+          return NEEDS_GENERAL;
+        }
+      }
+    }
+    Length length = Length::kNone;
+    if (*p == 'h') {
+      ++p;
+      length = Length::kShort;
+      if (*p == 'h') {
+        ++p;
+        length = Length::kChar;
+      }
+    } else if (*p == 'l') {
+      ++p;
+      length = Length::kLong;
+      if (*p == 'l') {
+        ++p;
+        length = Length::kLongLong;
+      }
+    } else if (*p == 'j') {
+      ++p;
+      length = Length::kIntMax;
+    } else if (*p == 'z') {
+      ++p;
+      length = Length::kSize;
+    } else if (*p == 't') {
+      ++p;
+      length = Length::kPtrDiff;
+    }
+    const char conversion = *p;
+    if (conversion == '\0') {
+      return NEEDS_GENERAL;
+    }
+    ++p;
+    switch (conversion) {
+      case 'd':
+      case 'i': {
+        if (spec.alt) {
+          return NEEDS_GENERAL;
+        }
+        long long v = 0;
+        switch (length) {
+          case Length::kNone: v = va_arg(args, int); break;
+          case Length::kChar: v = static_cast<signed char>(va_arg(args, int)); break;
+          case Length::kShort: v = static_cast<short>(va_arg(args, int)); break;
+          case Length::kLong: v = va_arg(args, long); break;
+          case Length::kLongLong: v = va_arg(args, long long); break;
+          case Length::kIntMax: v = va_arg(args, intmax_t); break;
+          case Length::kSize: v = va_arg(args, std::make_signed<size_t>::type); break;
+          case Length::kPtrDiff: v = va_arg(args, ptrdiff_t); break;
+        }
+        const unsigned long long magnitude =
+            v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+        const char sign = v < 0 ? '-' : spec.plus ? '+' : spec.space ? ' ' : '\0';
+        PutInteger(out, spec, magnitude, 10, false, sign);
+        break;
+      }
+      case 'u':
+      case 'o':
+      case 'x':
+      case 'X': {
+        if (spec.alt && conversion == 'u') {
+          return NEEDS_GENERAL;
+        }
+        unsigned long long v = 0;
+        switch (length) {
+          case Length::kNone: v = va_arg(args, unsigned); break;
+          case Length::kChar: v = static_cast<unsigned char>(va_arg(args, unsigned)); break;
+          case Length::kShort: v = static_cast<unsigned short>(va_arg(args, unsigned)); break;
+          case Length::kLong: v = va_arg(args, unsigned long); break;
+          case Length::kLongLong: v = va_arg(args, unsigned long long); break;
+          case Length::kIntMax: v = va_arg(args, uintmax_t); break;
+          case Length::kSize: v = va_arg(args, size_t); break;
+          case Length::kPtrDiff: v = va_arg(args, std::make_unsigned<ptrdiff_t>::type); break;
+        }
+        const unsigned base = conversion == 'u' ? 10 : conversion == 'o' ? 8 : 16;
+        PutInteger(out, spec, v, base, conversion == 'X', '\0');
+        break;
+      }
+      case 'c': {
+        if (length != Length::kNone || spec.zero || spec.plus || spec.space || spec.alt || spec.hasPrecision) {
+          return NEEDS_GENERAL;
+        }
+        const char c = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
+        PutPadded(out, spec, &c, 1);
+        break;
+      }
+      case 's': {
+        if (length != Length::kNone || spec.zero || spec.plus || spec.space || spec.alt) {
+          return NEEDS_GENERAL;
+        }
+        const char* text = va_arg(args, const char*);
+        if (text == nullptr) {
+          return NEEDS_GENERAL;
+        }
+        const size_t n = spec.hasPrecision ? strnlen(text, spec.precision) : std::strlen(text);
+        PutPadded(out, spec, text, n);
+        break;
+      }
+      case '%': {
+        if (percent + 2 != p) {
+          return NEEDS_GENERAL;  // anything between the two '%'
+        }
+        out.Put('%');
+        break;
+      }
+      default:
+        return NEEDS_GENERAL;
+    }
+    if (out.total > static_cast<size_t>(INT_MAX) / 2) {
+      return NEEDS_GENERAL;
+    }
+  }
+  if (out.total > static_cast<size_t>(INT_MAX) / 2) {
+    return NEEDS_GENERAL;
+  }
+  dest[out.total < out.room ? out.total : out.room] = '\0';
+  return out.total < destMax ? static_cast<int>(out.total) : static_cast<int>(destMax - 1);
+}
+
+#endif  // !ORV_HAVE_SECUREC
+
+}  // namespace
+
+int FormatMessage(char* dest, size_t destMax, const char* format, va_list args) {
+#if !defined(ORV_HAVE_SECUREC)
+  if (dest != nullptr && format != nullptr && destMax > 0 && destMax <= MAX_FIELD) {
+    va_list copy;
+    va_copy(copy, args);
+    const int n = FormatSubset(dest, destMax, format, copy);
+    va_end(copy);
+    if (n != NEEDS_GENERAL) {
+      return n;
+    }
+  }
+#endif
+  return vsnprintf_truncated_s(dest, destMax, format, args);
+}
+
+}  // namespace moxlog
