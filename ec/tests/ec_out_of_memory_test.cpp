@@ -21,18 +21,9 @@
 
 namespace {
 
-using Range = std::pair<uint64_t, uint64_t>;
+using orv_test::WithFailureAfter;
 
-// Runs `call` with the allocation after the next `failAt` failing; the failure is disarmed before
-// control returns, whatever happens.
-template <typename Call>
-auto WithFailureAfter(long failAt, Call call) {
-  struct Disarm {
-    ~Disarm() { orv_test::FailAllocationAfter(-1); }
-  } disarm;
-  orv_test::FailAllocationAfter(failAt);
-  return call();
-}
+using Range = std::pair<uint64_t, uint64_t>;
 
 TEST(EcOutOfMemory, StartFunctionsReturnOneAndThrowNothing) {
   orv_test::ScratchDir dir;

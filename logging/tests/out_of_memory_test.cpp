@@ -17,15 +17,7 @@
 
 namespace {
 
-// Runs `call` with the allocation after the next `failAt` failing; disarmed before returning.
-template <typename Call>
-int WithFailureAfter(long failAt, Call call) {
-  struct Disarm {
-    ~Disarm() { orv_test::FailAllocationAfter(-1); }
-  } disarm;
-  orv_test::FailAllocationAfter(failAt);
-  return call();
-}
+using orv_test::WithFailureAfter;
 
 class OutOfMemory : public ::testing::Test {
  protected:

@@ -36,6 +36,17 @@ inline std::size_t AllocationsOnThisThread() { return counting_new_detail::alloc
 // a negative n cancels a pending failure.
 inline void FailAllocationAfter(long n) { counting_new_detail::allocationsBeforeFailure = n; }
 
+// Runs `call` with the allocation after the next `failAt` of the calling thread failing; the
+// failure is disarmed before control returns, whatever happens.
+template <typename Call>
+decltype(auto) WithFailureAfter(long failAt, Call call) {
+  struct Disarm {
+    ~Disarm() { FailAllocationAfter(-1); }
+  } disarm;
+  FailAllocationAfter(failAt);
+  return call();
+}
+
 }  // namespace orv_test
 
 // Out of line, so that the compiler does not see malloc/free pairs where callers use new/delete.
