@@ -183,7 +183,7 @@ namespace {
 // The rest of MoxlogWriteLog once the lock-free check has not refused the record: `snap` is the
 // module's slot when it has one (the record passes a threshold), else null (looked up under the
 // lock).
-__attribute__((noinline)) int WriteUnfiltered(const moxlog::LevelSnapshot* snap, int level,
+__attribute__((noinline, format(printf, 5, 0))) int WriteUnfiltered(const moxlog::LevelSnapshot* snap, int level,
                                               const std::string& moduleName, const std::string& logType,
                                               const char* format, va_list args) {
   try {
