@@ -49,7 +49,7 @@ struct Sink {
   }
 };
 
-struct Spec {
+struct Conversion {
   bool left = false;
   bool plus = false;
   bool space = false;
@@ -65,13 +65,13 @@ enum class Length { kNone, kChar, kShort, kLong, kLongLong, kIntMax, kSize, kPtr
 // One integer conversion as C's printf makes it: sign, "0x" prefix, precision zeros, digits,
 // padded to the width with blanks or (flag 0, no precision) zeros. Assembled backwards in one
 // buffer and written at once when the field is short and right-aligned, as log messages' are.
-void PutInteger(Sink& out, const Spec& spec, unsigned long long magnitude, unsigned base, bool upper, char sign) {
+void PutInteger(Sink& out, const Conversion& conv, unsigned long long magnitude, unsigned base, bool upper, char sign) {
   constexpr size_t FIELD = 72;  // 22 digits (octal) + 44 (short-field limits below) + 3 + room
   char field[FIELD];
   char* const end = field + FIELD;
   char* p = end;
   const bool isZero = magnitude == 0;
-  if (!(spec.hasPrecision && spec.precision == 0 && isZero)) {
+  if (!(conv.hasPrecision && conv.precision == 0 && isZero)) {
     // Constant divisors, so that no division instruction runs.
     if (base == 10) {
       static const char kPairs[] =
@@ -101,15 +101,15 @@ void PutInteger(Sink& out, const Spec& spec, unsigned long long magnitude, unsig
     }
   }
   const size_t count = static_cast<size_t>(end - p);
-  size_t zeros = spec.hasPrecision && spec.precision > count ? spec.precision - count : 0;
-  if (spec.alt && base == 8 && zeros == 0 && (count == 0 || *p != '0')) {
+  size_t zeros = conv.hasPrecision && conv.precision > count ? conv.precision - count : 0;
+  if (conv.alt && base == 8 && zeros == 0 && (count == 0 || *p != '0')) {
     zeros = 1;  // '#' with o: the first digit is a zero
   }
-  const bool hexPrefix = spec.alt && base == 16 && !isZero;
+  const bool hexPrefix = conv.alt && base == 16 && !isZero;
   const size_t body = (sign != 0 ? 1u : 0u) + (hexPrefix ? 2u : 0u) + zeros + count;
-  const size_t pad = spec.width > body ? spec.width - body : 0;
-  const bool zeroPad = spec.zero && !spec.left && !spec.hasPrecision;
-  if (!spec.left && spec.width <= 44 && zeros <= 44) {
+  const size_t pad = conv.width > body ? conv.width - body : 0;
+  const bool zeroPad = conv.zero && !conv.left && !conv.hasPrecision;
+  if (!conv.left && conv.width <= 44 && zeros <= 44) {
     for (size_t i = 0; i < zeros; ++i) {
       *--p = '0';
     }
@@ -133,7 +133,7 @@ void PutInteger(Sink& out, const Spec& spec, unsigned long long magnitude, unsig
     out.Put(p, static_cast<size_t>(end - p));
     return;
   }
-  if (!spec.left && !zeroPad) {
+  if (!conv.left && !zeroPad) {
     out.Fill(' ', pad);
   }
   if (sign != 0) {
@@ -148,18 +148,18 @@ void PutInteger(Sink& out, const Spec& spec, unsigned long long magnitude, unsig
   }
   out.Fill('0', zeros);
   out.Put(p, count);
-  if (spec.left) {
+  if (conv.left) {
     out.Fill(' ', pad);
   }
 }
 
-void PutPadded(Sink& out, const Spec& spec, const char* text, size_t n) {
-  const size_t pad = spec.width > n ? spec.width - n : 0;
-  if (!spec.left) {
+void PutPadded(Sink& out, const Conversion& conv, const char* text, size_t n) {
+  const size_t pad = conv.width > n ? conv.width - n : 0;
+  if (!conv.left) {
     out.Fill(' ', pad);
   }
   out.Put(text, n);
-  if (spec.left) {
+  if (conv.left) {
     out.Fill(' ', pad);
   }
 }
@@ -177,30 +177,30 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
     }
     out.Put(p, static_cast<size_t>(percent - p));
     p = percent + 1;
-    Spec spec;
+    Conversion conv;
     for (bool flag = true; flag;) {
       switch (*p) {
-        case '-': spec.left = true; break;
-        case '+': spec.plus = true; break;
-        case ' ': spec.space = true; break;
-        case '#': spec.alt = true; break;
-        case '0': spec.zero = true; break;
+        case '-': conv.left = true; break;
+        case '+': conv.plus = true; break;
+        case ' ': conv.space = true; break;
+        case '#': conv.alt = true; break;
+        case '0': conv.zero = true; break;
         default: flag = false; continue;
       }
       ++p;
     }
     while (*p >= '0' && *p <= '9') {
-      spec.width = spec.width * 10 + static_cast<unsigned>(*p++ - '0');
-      if (spec.width > MAX_FIELD) {
+      conv.width = conv.width * 10 + static_cast<unsigned>(*p++ - '0');
+      if (conv.width > MAX_FIELD) {
         return NEEDS_GENERAL;
       }
     }
     if (*p == '.') {
-      spec.hasPrecision = true;
+      conv.hasPrecision = true;
       ++p;
       while (*p >= '0' && *p <= '9') {
-        spec.precision = spec.precision * 10 + static_cast<unsigned>(*p++ - '0');
-        if (spec.precision > MAX_FIELD) {
+        conv.precision = conv.precision * 10 + static_cast<unsigned>(*p++ - '0');
+        if (conv.precision > MAX_FIELD) {
           return NEEDS_GENERAL;
         }
       }
@@ -238,7 +238,7 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
     switch (conversion) {
       case 'd':
       case 'i': {
-        if (spec.alt) {
+        if (conv.alt) {
           return NEEDS_GENERAL;
         }
         long long v = 0;
@@ -254,15 +254,15 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
         }
         const unsigned long long magnitude =
             v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-        const char sign = v < 0 ? '-' : spec.plus ? '+' : spec.space ? ' ' : '\0';
-        PutInteger(out, spec, magnitude, 10, false, sign);
+        const char sign = v < 0 ? '-' : conv.plus ? '+' : conv.space ? ' ' : '\0';
+        PutInteger(out, conv, magnitude, 10, false, sign);
         break;
       }
       case 'u':
       case 'o':
       case 'x':
       case 'X': {
-        if (spec.alt && conversion == 'u') {
+        if (conv.alt && conversion == 'u') {
           return NEEDS_GENERAL;
         }
         unsigned long long v = 0;
@@ -277,27 +277,27 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
           case Length::kPtrDiff: v = va_arg(args, std::make_unsigned<ptrdiff_t>::type); break;
         }
         const unsigned base = conversion == 'u' ? 10 : conversion == 'o' ? 8 : 16;
-        PutInteger(out, spec, v, base, conversion == 'X', '\0');
+        PutInteger(out, conv, v, base, conversion == 'X', '\0');
         break;
       }
       case 'c': {
-        if (length != Length::kNone || spec.zero || spec.plus || spec.space || spec.alt || spec.hasPrecision) {
+        if (length != Length::kNone || conv.zero || conv.plus || conv.space || conv.alt || conv.hasPrecision) {
           return NEEDS_GENERAL;
         }
         const char c = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
-        PutPadded(out, spec, &c, 1);
+        PutPadded(out, conv, &c, 1);
         break;
       }
       case 's': {
-        if (length != Length::kNone || spec.zero || spec.plus || spec.space || spec.alt) {
+        if (length != Length::kNone || conv.zero || conv.plus || conv.space || conv.alt) {
           return NEEDS_GENERAL;
         }
         const char* text = va_arg(args, const char*);
         if (text == nullptr) {
           return NEEDS_GENERAL;
         }
-        const size_t n = spec.hasPrecision ? strnlen(text, spec.precision) : std::strlen(text);
-        PutPadded(out, spec, text, n);
+        const size_t n = conv.hasPrecision ? strnlen(text, conv.precision) : std::strlen(text);
+        PutPadded(out, conv, text, n);
         break;
       }
       case '%': {
