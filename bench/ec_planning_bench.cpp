@@ -79,6 +79,13 @@ class BenchLogModule {
       const size_t at = pending_.find(marker);
       if (at != std::string::npos) {
         pending_.erase(0, at + marker.size());
+        if (readOffset_ > kRotateBytes) {
+          // Everything up to the marker is read: start a new file long before the module's size
+          // limit would refuse records (the module recreates it by name).
+          unlink(file_.c_str());
+          readOffset_ = 0;
+          pending_.clear();
+        }
         return lines - 1;
       }
       pending_.erase(0, pending_.size() > marker.size() ? pending_.size() - marker.size() : 0);
@@ -112,6 +119,8 @@ class BenchLogModule {
     close(fd);
     return out;
   }
+
+  static constexpr int64_t kRotateBytes = int64_t{32} << 20;
 
   std::string dir_;
   std::string name_;
