@@ -28,7 +28,7 @@ bool Holds(const LevelSlot& slot, const std::string& name) {
 }
 
 size_t HomeOf(const std::string& name) {
-  return HomeSlot(name.data(), name.size(), LastNameWord(name.data(), name.size()));
+  return HomeSlot(name.size(), LastNameWord(name.data(), name.size()), FirstNameWord(name.data(), name.size()));
 }
 
 // One change of a slot, seen by readers as a whole or not at all.

@@ -96,14 +96,27 @@ inline uint64_t LastNameWord(const char* name, size_t len) {
   return static_cast<unsigned char>(name[0]);
 }
 
-// The first slot a name may occupy (multiplicative hashing: the product's top bits).
-inline size_t HomeSlot(const char* name, size_t len, uint64_t last) {
+// The first head word of a name of `len` (1 or more) bytes: its first 8 bytes when it is longer
+// than 8, else 0 (as an unused head word is kept).
+inline uint64_t FirstNameWord(const char* name, size_t len) { return len > 8 ? LoadWord(name) : 0; }
+
+// The first slot a name may occupy (multiplicative hashing of its length, last and first words:
+// the product's top bits).
+inline size_t HomeSlot(size_t len, uint64_t last, uint64_t first) {
   constexpr uint64_t K = 0x9E3779B97F4A7C15ULL;
-  uint64_t h = (len ^ last) * K;
-  if (len > 8) {
-    h = (h ^ LoadWord(name)) * K;
+  const uint64_t mixed = last ^ ((first << 29) | (first >> 35)) ^ len;
+  return static_cast<size_t>((mixed * K) >> (64 - LEVEL_SLOT_BITS));
+}
+
+// Whether head words 1 and on of `slot` hold those of the name of `len` (more than 16) bytes.
+__attribute__((noinline)) inline bool SameLaterHeads(const LevelSlot& slot, const char* name, size_t len) {
+  const size_t heads = (len - 1) / 8;
+  for (size_t i = 1; i < heads; ++i) {
+    if (slot.head[i].load(std::memory_order_acquire) != LoadWord(name + i * 8)) {
+      return false;
+    }
   }
-  return static_cast<size_t>(h >> (64 - LEVEL_SLOT_BITS));
+  return true;
 }
 
 // Without any lock: true with `out` filled when `moduleName` has a slot, that is, the module is
@@ -115,19 +128,17 @@ inline bool LookupLevels(const std::string& moduleName, LevelSnapshot& out) {
   }
   const char* const name = moduleName.data();
   const uint64_t last = LastNameWord(name, len);
-  const size_t heads = (len - 1) / 8;
-  size_t index = HomeSlot(name, len, last);
+  // Names of up to 16 bytes are matched by `last` and `first` alone.
+  const uint64_t first = FirstNameWord(name, len);
+  size_t index = HomeSlot(len, last, first);
   for (size_t probe = 0; probe < LEVEL_PROBE_WINDOW; ++probe, index = (index + 1) & (LEVEL_SLOT_COUNT - 1)) {
     const LevelSlot& slot = g_levelSlots[index];
     const uint64_t before = slot.seq.load(std::memory_order_acquire);
-    if (slot.nameLen.load(std::memory_order_acquire) != len || slot.last.load(std::memory_order_acquire) != last) {
+    if (slot.nameLen.load(std::memory_order_acquire) != len || slot.last.load(std::memory_order_acquire) != last ||
+        slot.head[0].load(std::memory_order_acquire) != first) {
       continue;  // another name or empty; a slot changing under us is at worst a miss
     }
-    size_t i = 0;
-    while (i < heads && slot.head[i].load(std::memory_order_acquire) == LoadWord(name + i * 8)) {
-      ++i;
-    }
-    if (i < heads) {
+    if (len > 16 && !SameLaterHeads(slot, name, len)) {
       continue;
     }
     const int fileLevel = slot.fileLogLevel.load(std::memory_order_acquire);

@@ -20,6 +20,33 @@ constexpr int NEEDS_GENERAL = -2;
 // Widths and precisions above this go to the general engine.
 constexpr unsigned MAX_FIELD = 4096;
 
+// Copies n bytes, n small as message pieces are, without a library call; longer runs go to memcpy.
+inline void CopyShort(char* dest, const char* src, size_t n) {
+  if (n >= 8) {
+    if (n > 16) {
+      std::memcpy(dest, src, n);
+      return;
+    }
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    std::memcpy(&head, src, 8);
+    std::memcpy(&tail, src + n - 8, 8);
+    std::memcpy(dest, &head, 8);
+    std::memcpy(dest + n - 8, &tail, 8);
+  } else if (n >= 4) {
+    uint32_t head = 0;
+    uint32_t tail = 0;
+    std::memcpy(&head, src, 4);
+    std::memcpy(&tail, src + n - 4, 4);
+    std::memcpy(dest, &head, 4);
+    std::memcpy(dest + n - 4, &tail, 4);
+  } else {
+    for (size_t i = 0; i < n; ++i) {
+      dest[i] = src[i];
+    }
+  }
+}
+
 // Output cut at `room` characters; `total` counts what the whole text would take.
 struct Sink {
   char* dest;
@@ -34,7 +61,7 @@ struct Sink {
   }
   void Put(const char* text, size_t n) {
     if (total < room) {
-      std::memcpy(dest + total, text, n < room - total ? n : room - total);
+      CopyShort(dest + total, text, n < room - total ? n : room - total);
     }
     total += n;
   }
@@ -67,10 +94,19 @@ enum class Length { kNone, kChar, kShort, kLong, kLongLong, kIntMax, kSize, kPtr
 // buffer and written at once when the field is short and right-aligned, as log messages' are.
 void PutInteger(Sink& out, const Conversion& conv, unsigned long long magnitude, unsigned base, bool upper, char sign) {
   constexpr size_t FIELD = 72;  // 22 digits (octal) + 44 (short-field limits below) + 3 + room
+  constexpr size_t SHORT_WIDTH = 44;
   char field[FIELD];
   char* const end = field + FIELD;
   char* p = end;
   const bool isZero = magnitude == 0;
+  // The usual field: right-aligned, no precision, no '#', at most SHORT_WIDTH wide. The padding
+  // is laid down first, at full short width, and the digits written over its end.
+  const bool plain = !conv.left && !conv.hasPrecision && !conv.alt && conv.width <= SHORT_WIDTH;
+  if (plain) {
+    static const char kZeros[SHORT_WIDTH + 1] = "00000000000000000000000000000000000000000000";
+    static const char kBlanks[SHORT_WIDTH + 1] = "                                            ";
+    std::memcpy(end - SHORT_WIDTH, conv.zero ? kZeros : kBlanks, SHORT_WIDTH);
+  }
   if (!(conv.hasPrecision && conv.precision == 0 && isZero)) {
     // Constant divisors, so that no division instruction runs.
     if (base == 10) {
@@ -101,6 +137,17 @@ void PutInteger(Sink& out, const Conversion& conv, unsigned long long magnitude,
     }
   }
   const size_t count = static_cast<size_t>(end - p);
+  if (plain) {
+    const size_t body = count + (sign != 0 ? 1u : 0u);
+    const size_t fieldLen = conv.width > body ? conv.width : body;
+    char* const start = end - fieldLen;
+    if (sign != 0) {
+      // Before the zeros of a zero-padded field, right before the digits otherwise.
+      *(conv.zero ? start : p - 1) = sign;
+    }
+    out.Put(start, fieldLen);
+    return;
+  }
   size_t zeros = conv.hasPrecision && conv.precision > count ? conv.precision - count : 0;
   if (conv.alt && base == 8 && zeros == 0 && (count == 0 || *p != '0')) {
     zeros = 1;  // '#' with o: the first digit is a zero
@@ -178,7 +225,8 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
     out.Put(p, static_cast<size_t>(percent - p));
     p = percent + 1;
     Conversion conv;
-    for (bool flag = true; flag;) {
+    // Every flag character sorts at or below '0', so a conversion without flags costs one test.
+    for (bool flag = true; flag && *p <= '0';) {
       switch (*p) {
         case '-': conv.left = true; break;
         case '+': conv.plus = true; break;

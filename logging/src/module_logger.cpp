@@ -147,17 +147,7 @@ int MoxlogBl::WriteLogText(int level, const std::string& logType, const char* ms
     } else if (fileBlocked) {
       ++droppedWhileBlocked;
     } else {
-      // Copied into a slot whose string usually has the room already.
-      PendingRecord& slot = vecNewLog.Next();
-      const size_t needed = logType.size() + len;
-      if (slot.text.capacity() < needed) {
-        slot.text.reserve(needed);
-      }
-      slot.text.assign(logType).append(msg, len);
-      slot.typeLen = logType.size();
-      slot.level = level;
-      slot.time = now;
-      vecNewLog.Push();
+      vecNewLog.Append(level, now, logType.data(), logType.size(), msg, len);
     }
     // Also a dropped record wakes a waiting thread: its next pass checks the file size again.
     if (flusherWaiting) {
@@ -304,15 +294,15 @@ void MoxlogBl::DoFlush(const RecordBatch& records) {
   openTried = false;
   LineChunker chunker(flushBuf.get(), &MoxlogBl::WriteChunk, this);
   char timeText[TIME_STAMP_MAX];
-  for (const PendingRecord& record : records) {
+  for (const PendingRecord record : records) {
     const bool toFile = record.level <= fileLogLevel;
     const bool toRing = record.level <= memLogLevel && memLogRing;
     if (!toFile && !toRing) {
       continue;
     }
     const std::string_view logTime(timeText, timeStamps.Format(record.time.sec, record.time.usec, timeText));
-    const std::string_view logType(record.text.data(), record.typeLen);
-    const std::string_view logMsg(record.text.data() + record.typeLen, record.text.size() - record.typeLen);
+    const std::string_view logType = record.logType;
+    const std::string_view logMsg = record.logMsg;
     if (toRing) {
       ringScratch.logLevel = record.level;
       ringScratch.logType.assign(logType.data(), logType.size());

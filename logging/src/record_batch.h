@@ -1,69 +1,126 @@
-// The records of a module logger's queue and of the batch its flush thread writes. Slots are
-// reused from batch to batch: a slot's string keeps its capacity, so that a caller's write copies
-// its text into memory that is already there and, once the queue is warm, allocates nothing.
-// What a burst leaves behind is trimmed when a batch is cleared.
+// The records of a module logger's queue and of the batch its flush thread writes. A batch is one
+// block of bytes that records are appended to, each a fixed head (level, clock values, lengths)
+// followed by its type and message text. The block keeps its size from batch to batch, so that a
+// caller's write is one copy into memory that is already there and, once the queue is warm,
+// allocates nothing; a block that a burst made large is given back when the batch is cleared.
 #ifndef MOXLOG_RECORD_BATCH_H_
 #define MOXLOG_RECORD_BATCH_H_
 
 #include <cstddef>
-#include <string>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
 #include <utility>
-#include <vector>
 
 #include "log_clock.h"
 
 namespace moxlog {
 
-// One queued record: the type and the message share one string (type first, typeLen
-// characters); the time stamp stays as clock values until the flush thread writes it out.
+// One queued record as the flush thread reads it; the views point into the batch.
 struct PendingRecord {
-  std::string text;
-  size_t typeLen = 0;
-  int level = 0;
-  LogClock time{0, 0};
+  int level;
+  LogClock time;
+  std::string_view logType;
+  std::string_view logMsg;
 };
 
 class RecordBatch {
  public:
-  // Slots kept after a batch is cleared, and the largest text capacity a kept slot may retain.
-  static constexpr size_t MAX_KEPT_SLOTS = 1024;
-  static constexpr size_t MAX_KEPT_TEXT = 1024;
+  // A cleared batch keeps a block of at most this many bytes.
+  static constexpr size_t MAX_KEPT_BYTES = size_t{1} << 20;
 
   size_t size() const { return count; }
   bool empty() const { return count == 0; }
-  const PendingRecord* begin() const { return slots.data(); }
-  const PendingRecord* end() const { return slots.data() + count; }
 
-  // The slot the next record goes into; it counts once Push() is called.
-  PendingRecord& Next() {
-    if (count == slots.size()) {
-      slots.emplace_back();
+  // Appends one record; its texts are copied. Throws std::bad_alloc, leaving the batch as it
+  // was, when the block cannot grow.
+  void Append(int level, LogClock time, const char* type, size_t typeLen, const char* msg, size_t msgLen) {
+    const size_t need = RecordBytes(typeLen, msgLen);
+    if (need > capacity - used) {
+      Grow(need);
     }
-    return slots[count];
+    char* const at = block.get() + used;
+    const Head head{time, typeLen, msgLen, level};
+    std::memcpy(at, &head, sizeof head);
+    std::memcpy(at + sizeof head, type, typeLen);
+    std::memcpy(at + sizeof head + typeLen, msg, msgLen);
+    used += need;
+    ++count;
   }
-  void Push() { ++count; }
 
-  // Forgets the records; trims slots and texts that a burst made large.
-  void Clear() {
-    for (size_t i = 0; i < count; ++i) {
-      if (slots[i].text.capacity() > MAX_KEPT_TEXT) {
-        std::string().swap(slots[i].text);
-      }
+  class Iterator {
+   public:
+    PendingRecord operator*() const {
+      Head head;
+      std::memcpy(&head, at, sizeof head);
+      const char* const text = at + sizeof head;
+      return PendingRecord{head.level, head.time, std::string_view(text, head.typeLen),
+                           std::string_view(text + head.typeLen, head.msgLen)};
     }
+    Iterator& operator++() {
+      Head head;
+      std::memcpy(&head, at, sizeof head);
+      at += RecordBytes(head.typeLen, head.msgLen);
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return at != other.at; }
+
+   private:
+    friend class RecordBatch;
+    explicit Iterator(const char* position) : at(position) {}
+    const char* at;
+  };
+  Iterator begin() const { return Iterator(block.get()); }
+  Iterator end() const { return Iterator(block.get() + used); }
+
+  // Forgets the records; gives back a block that a burst made large.
+  void Clear() {
     count = 0;
-    if (slots.size() > MAX_KEPT_SLOTS) {
-      slots.erase(slots.begin() + static_cast<std::ptrdiff_t>(MAX_KEPT_SLOTS), slots.end());
-      slots.shrink_to_fit();
+    used = 0;
+    if (capacity > MAX_KEPT_BYTES) {
+      block.reset();
+      capacity = 0;
     }
   }
 
   void swap(RecordBatch& other) noexcept {
-    slots.swap(other.slots);
+    block.swap(other.block);
+    std::swap(capacity, other.capacity);
+    std::swap(used, other.used);
     std::swap(count, other.count);
   }
 
  private:
-  std::vector<PendingRecord> slots;
+  struct Head {
+    LogClock time;
+    size_t typeLen;
+    size_t msgLen;
+    int level;
+  };
+  static constexpr size_t ALIGN = alignof(Head);
+
+  // A record's bytes, rounded up so that every head stays aligned.
+  static size_t RecordBytes(size_t typeLen, size_t msgLen) {
+    return (sizeof(Head) + typeLen + msgLen + ALIGN - 1) & ~(ALIGN - 1);
+  }
+
+  void Grow(size_t need) {
+    size_t grown = capacity < 4096 ? 4096 : capacity * 2;
+    while (grown - used < need) {
+      grown *= 2;
+    }
+    std::unique_ptr<char[]> bigger(new char[grown]);
+    if (used != 0) {
+      std::memcpy(bigger.get(), block.get(), used);
+    }
+    block = std::move(bigger);
+    capacity = grown;
+  }
+
+  std::unique_ptr<char[]> block;
+  size_t capacity = 0;
+  size_t used = 0;
   size_t count = 0;
 };
 

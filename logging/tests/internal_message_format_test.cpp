@@ -1,6 +1,6 @@
 // FormatMessage against vsnprintf_truncated_s, its model: random integer, character and string
-// conversions (every flag, width, precision and length modifier, extreme values, output cut at
-// the buffer's end) and formats the fast path must hand over (floating point, pointers, '*',
+// conversions, several to a format (every flag, width, precision and length modifier, extreme
+// values, output cut at the buffer's end) and formats the fast path must hand over (floating point, pointers, '*',
 // positional arguments, wide characters, a null string) give the same text and result.
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "message_format.h"
 #include "orv_platform/bounded_text.h"
@@ -56,51 +57,67 @@ int64_t RandomValue(std::mt19937_64& rng) {
   }
 }
 
+// One to three conversions per format, between random runs of text, so that the state carried from
+// one conversion to the next is checked too. The conversions of one format take arguments of one
+// kind (int, long, long long or string); three arguments are always passed.
 TEST(MessageFormat, RandomConversionsMatchTheCLibrary) {
   std::mt19937_64 rng(20240611);
   const std::string longText(600, 'q');
   const char* const strings[] = {"", "a", "Interface", "ecpartial shard", longText.c_str()};
-  const char* const lengths[] = {"", "hh", "h", "l", "ll", "j", "z", "t"};
-  const char conversions[] = "diuoxXcs%";
+  struct Kind {
+    const char* conversions;
+    std::vector<const char*> lengths;
+  };
+  const Kind kinds[] = {{"diuoxXc%", {"", "hh", "h"}},
+                        {"diuoxX%", {"l", "z", "t"}},
+                        {"diuoxX%", {"ll", "j"}},
+                        {"s%", {""}}};
   for (int round = 0; round < 40000; ++round) {
-    std::string format(rng() % 8 == 0 ? 480 + rng() % 40 : rng() % 12, 'p');
-    format += '%';
-    for (const char flag : std::string("-+ #0")) {
-      if (rng() % 4 == 0) {
-        format += flag;
+    const size_t kind = rng() % 4;
+    std::string format;
+    const int conversions = 1 + static_cast<int>(rng() % 3);
+    for (int c = 0; c < conversions; ++c) {
+      format.append(rng() % 8 == 0 ? 480 + rng() % 40 : rng() % 12, static_cast<char>('a' + rng() % 26));
+      format += '%';
+      for (const char flag : std::string("-+ #0")) {
+        if (rng() % 4 == 0) {
+          format += flag;
+        }
       }
-    }
-    if (rng() % 2 == 0) {
-      format += std::to_string(rng() % 8 == 0 ? 500 + rng() % 200 : rng() % 30);
-    }
-    if (rng() % 3 == 0) {
-      format += '.';
-      if (rng() % 4 != 0) {
+      if (rng() % 2 == 0) {
         format += std::to_string(rng() % 8 == 0 ? 500 + rng() % 200 : rng() % 30);
       }
+      if (rng() % 3 == 0) {
+        format += '.';
+        if (rng() % 4 != 0) {
+          format += std::to_string(rng() % 8 == 0 ? 500 + rng() % 200 : rng() % 30);
+        }
+      }
+      const char* const letters = kinds[kind].conversions;
+      const char conversion = letters[rng() % std::strlen(letters)];
+      if (conversion != 'c' && conversion != '%') {
+        format += kinds[kind].lengths[rng() % kinds[kind].lengths.size()];
+      }
+      format += conversion;
     }
-    const char conversion = conversions[rng() % (sizeof conversions - 1)];
-    const std::string length = conversion == 'c' || conversion == 's' || conversion == '%'
-                                   ? ""
-                                   : lengths[rng() % (sizeof lengths / sizeof lengths[0])];
-    format += length;
-    format += conversion;
     format += " tail";
     const char* f = format.c_str();
-    const int64_t v = RandomValue(rng);
+    const int64_t v[3] = {RandomValue(rng), RandomValue(rng), RandomValue(rng)};
     ::testing::AssertionResult same = ::testing::AssertionSuccess();
-    if (conversion == 's') {
-      same = SameAsModel(f, strings[rng() % (sizeof strings / sizeof strings[0])]);
-    } else if (conversion == 'c') {
-      same = SameAsModel(f, static_cast<int>(v));
-    } else if (conversion == '%') {
-      same = SameAsModel(f);
-    } else if (length == "l" || length == "z" || length == "t") {
-      same = SameAsModel(f, static_cast<long>(v));
-    } else if (length == "ll" || length == "j") {
-      same = SameAsModel(f, static_cast<long long>(v));
-    } else {
-      same = SameAsModel(f, static_cast<int>(v));
+    switch (kind) {
+      case 0:
+        same = SameAsModel(f, static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]));
+        break;
+      case 1:
+        same = SameAsModel(f, static_cast<long>(v[0]), static_cast<long>(v[1]), static_cast<long>(v[2]));
+        break;
+      case 2:
+        same = SameAsModel(f, static_cast<long long>(v[0]), static_cast<long long>(v[1]),
+                           static_cast<long long>(v[2]));
+        break;
+      default:
+        same = SameAsModel(f, strings[rng() % 5], strings[rng() % 5], strings[rng() % 5]);
+        break;
     }
     ASSERT_TRUE(same) << "round " << round;
   }
