@@ -76,15 +76,26 @@ struct Sink {
   }
 };
 
+// One conversion's flags, width and precision; the flags are bits of one word, so that testing
+// several at once is one operation.
 struct Conversion {
-  bool left = false;
-  bool plus = false;
-  bool space = false;
-  bool alt = false;
-  bool zero = false;
+  static constexpr unsigned LEFT = 1;
+  static constexpr unsigned PLUS = 2;
+  static constexpr unsigned SPACE = 4;
+  static constexpr unsigned ALT = 8;
+  static constexpr unsigned ZERO = 16;
+  static constexpr unsigned PRECISION = 32;  // a precision is given
+
+  unsigned flags = 0;
   unsigned width = 0;
-  bool hasPrecision = false;
   unsigned precision = 0;
+
+  bool left() const { return (flags & LEFT) != 0; }
+  bool plus() const { return (flags & PLUS) != 0; }
+  bool space() const { return (flags & SPACE) != 0; }
+  bool alt() const { return (flags & ALT) != 0; }
+  bool zero() const { return (flags & ZERO) != 0; }
+  bool hasPrecision() const { return (flags & PRECISION) != 0; }
 };
 
 enum class Length { kNone, kChar, kShort, kLong, kLongLong, kIntMax, kSize, kPtrDiff };
@@ -92,7 +103,9 @@ enum class Length { kNone, kChar, kShort, kLong, kLongLong, kIntMax, kSize, kPtr
 // One integer conversion as C's printf makes it: sign, "0x" prefix, precision zeros, digits,
 // padded to the width with blanks or (flag 0, no precision) zeros. Assembled backwards in one
 // buffer and written at once when the field is short and right-aligned, as log messages' are.
-void PutInteger(Sink& out, const Conversion& conv, unsigned long long magnitude, unsigned base, bool upper, char sign) {
+// Inlined into each caller with `conv` by value, so that its flags are tested in registers.
+__attribute__((always_inline)) inline void PutInteger(Sink& out, const Conversion conv, unsigned long long magnitude,
+                                                      unsigned base, bool upper, char sign) {
   constexpr size_t FIELD = 72;  // 22 digits (octal) + 44 (short-field limits below) + 3 + room
   constexpr size_t SHORT_WIDTH = 44;
   char field[FIELD];
@@ -101,31 +114,38 @@ void PutInteger(Sink& out, const Conversion& conv, unsigned long long magnitude,
   const bool isZero = magnitude == 0;
   // The usual field: right-aligned, no precision, no '#', at most SHORT_WIDTH wide. The padding
   // is laid down first, at full short width, and the digits written over its end.
-  const bool plain = !conv.left && !conv.hasPrecision && !conv.alt && conv.width <= SHORT_WIDTH;
+  const bool plain = (conv.flags & (Conversion::LEFT | Conversion::PRECISION | Conversion::ALT)) == 0 &&
+                     conv.width <= SHORT_WIDTH;
   if (plain) {
-    static const char kZeros[SHORT_WIDTH + 1] = "00000000000000000000000000000000000000000000";
-    static const char kBlanks[SHORT_WIDTH + 1] = "                                            ";
-    std::memcpy(end - SHORT_WIDTH, conv.zero ? kZeros : kBlanks, SHORT_WIDTH);
+    std::memset(end - SHORT_WIDTH, conv.zero() ? '0' : ' ', SHORT_WIDTH);
   }
-  if (!(conv.hasPrecision && conv.precision == 0 && isZero)) {
+  if (!(conv.hasPrecision() && conv.precision == 0 && isZero)) {
     // Constant divisors, so that no division instruction runs.
     if (base == 10) {
       static const char kPairs[] =
           "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
           "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
           "8081828384858687888990919293949596979899";
-      while (magnitude >= 100) {
+      while (magnitude > UINT32_MAX) {
         const size_t pair = static_cast<size_t>(magnitude % 100) * 2;
         magnitude /= 100;
         *--p = kPairs[pair + 1];
         *--p = kPairs[pair];
       }
-      if (magnitude >= 10) {
-        const size_t pair = static_cast<size_t>(magnitude) * 2;
+      // The rest in 32 bits, where dividing by a constant is cheaper.
+      uint32_t small = static_cast<uint32_t>(magnitude);
+      while (small >= 100) {
+        const size_t pair = static_cast<size_t>(small % 100) * 2;
+        small /= 100;
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
+      }
+      if (small >= 10) {
+        const size_t pair = static_cast<size_t>(small) * 2;
         *--p = kPairs[pair + 1];
         *--p = kPairs[pair];
       } else {
-        *--p = static_cast<char>('0' + magnitude);
+        *--p = static_cast<char>('0' + small);
       }
     } else {
       const char* const digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
@@ -143,20 +163,20 @@ void PutInteger(Sink& out, const Conversion& conv, unsigned long long magnitude,
     char* const start = end - fieldLen;
     if (sign != 0) {
       // Before the zeros of a zero-padded field, right before the digits otherwise.
-      *(conv.zero ? start : p - 1) = sign;
+      *(conv.zero() ? start : p - 1) = sign;
     }
     out.Put(start, fieldLen);
     return;
   }
-  size_t zeros = conv.hasPrecision && conv.precision > count ? conv.precision - count : 0;
-  if (conv.alt && base == 8 && zeros == 0 && (count == 0 || *p != '0')) {
+  size_t zeros = conv.hasPrecision() && conv.precision > count ? conv.precision - count : 0;
+  if (conv.alt() && base == 8 && zeros == 0 && (count == 0 || *p != '0')) {
     zeros = 1;  // '#' with o: the first digit is a zero
   }
-  const bool hexPrefix = conv.alt && base == 16 && !isZero;
+  const bool hexPrefix = conv.alt() && base == 16 && !isZero;
   const size_t body = (sign != 0 ? 1u : 0u) + (hexPrefix ? 2u : 0u) + zeros + count;
   const size_t pad = conv.width > body ? conv.width - body : 0;
-  const bool zeroPad = conv.zero && !conv.left && !conv.hasPrecision;
-  if (!conv.left && conv.width <= 44 && zeros <= 44) {
+  const bool zeroPad = conv.zero() && !conv.left() && !conv.hasPrecision();
+  if (!conv.left() && conv.width <= SHORT_WIDTH && zeros <= SHORT_WIDTH) {
     for (size_t i = 0; i < zeros; ++i) {
       *--p = '0';
     }
@@ -180,7 +200,7 @@ void PutInteger(Sink& out, const Conversion& conv, unsigned long long magnitude,
     out.Put(p, static_cast<size_t>(end - p));
     return;
   }
-  if (!conv.left && !zeroPad) {
+  if (!conv.left() && !zeroPad) {
     out.Fill(' ', pad);
   }
   if (sign != 0) {
@@ -195,20 +215,65 @@ void PutInteger(Sink& out, const Conversion& conv, unsigned long long magnitude,
   }
   out.Fill('0', zeros);
   out.Put(p, count);
-  if (conv.left) {
+  if (conv.left()) {
     out.Fill(' ', pad);
   }
 }
 
 void PutPadded(Sink& out, const Conversion& conv, const char* text, size_t n) {
   const size_t pad = conv.width > n ? conv.width - n : 0;
-  if (!conv.left) {
+  if (!conv.left()) {
     out.Fill(' ', pad);
   }
   out.Put(text, n);
-  if (conv.left) {
+  if (conv.left()) {
     out.Fill(' ', pad);
   }
+}
+
+// The usual conversion of a log message, parsed in a few steps: an optional '0' flag, a width of
+// one or two digits, an optional 'l' or 'z', and d i u x X c or s. True with `p` on the conversion
+// letter and `conv` and `length` set exactly as the full parse sets them; false, with nothing
+// changed, for any other form.
+inline bool ParseUsual(const char*& p, Conversion& conv, Length& length) {
+  const char* q = p;
+  unsigned flags = 0;
+  if (*q == '0') {
+    flags = Conversion::ZERO;
+    ++q;
+  }
+  unsigned width = 0;
+  if (static_cast<unsigned>(*q - '1') < 9u) {
+    width = static_cast<unsigned>(*q++ - '0');
+    if (static_cast<unsigned>(*q - '0') < 10u) {
+      width = width * 10 + static_cast<unsigned>(*q++ - '0');
+    }
+  }
+  Length found = Length::kNone;
+  if (*q == 'l') {
+    found = Length::kLong;
+    ++q;
+  } else if (*q == 'z') {
+    found = Length::kSize;
+    ++q;
+  }
+  switch (*q) {
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'x':
+    case 'X':
+    case 'c':
+    case 's':
+      break;
+    default:
+      return false;
+  }
+  conv.flags = flags;
+  conv.width = width;
+  length = found;
+  p = q;
+  return true;
 }
 
 // The whole format, or NEEDS_GENERAL as soon as it meets anything outside the subset (the
@@ -225,58 +290,60 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
     out.Put(p, static_cast<size_t>(percent - p));
     p = percent + 1;
     Conversion conv;
-    // Every flag character sorts at or below '0', so a conversion without flags costs one test.
-    for (bool flag = true; flag && *p <= '0';) {
-      switch (*p) {
-        case '-': conv.left = true; break;
-        case '+': conv.plus = true; break;
-        case ' ': conv.space = true; break;
-        case '#': conv.alt = true; break;
-        case '0': conv.zero = true; break;
-        default: flag = false; continue;
+    Length length = Length::kNone;
+    if (!ParseUsual(p, conv, length)) {
+      // Every flag character sorts at or below '0', so a conversion without flags costs one test.
+      for (bool flag = true; flag && *p <= '0';) {
+        switch (*p) {
+          case '-': conv.flags |= Conversion::LEFT; break;
+          case '+': conv.flags |= Conversion::PLUS; break;
+          case ' ': conv.flags |= Conversion::SPACE; break;
+          case '#': conv.flags |= Conversion::ALT; break;
+          case '0': conv.flags |= Conversion::ZERO; break;
+          default: flag = false; continue;
+        }
+        ++p;
       }
-      ++p;
-    }
-    while (*p >= '0' && *p <= '9') {
-      conv.width = conv.width * 10 + static_cast<unsigned>(*p++ - '0');
-      if (conv.width > MAX_FIELD) {
-        return NEEDS_GENERAL;
-      }
-    }
-    if (*p == '.') {
-      conv.hasPrecision = true;
-      ++p;
       while (*p >= '0' && *p <= '9') {
-        conv.precision = conv.precision * 10 + static_cast<unsigned>(*p++ - '0');
-        if (conv.precision > MAX_FIELD) {
+        conv.width = conv.width * 10 + static_cast<unsigned>(*p++ - '0');
+        if (conv.width > MAX_FIELD) {
           return NEEDS_GENERAL;
         }
       }
-    }
-    Length length = Length::kNone;
-    if (*p == 'h') {
-      ++p;
-      length = Length::kShort;
+      if (*p == '.') {
+        conv.flags |= Conversion::PRECISION;
+        ++p;
+        while (*p >= '0' && *p <= '9') {
+          conv.precision = conv.precision * 10 + static_cast<unsigned>(*p++ - '0');
+          if (conv.precision > MAX_FIELD) {
+            return NEEDS_GENERAL;
+          }
+        }
+      }
       if (*p == 'h') {
         ++p;
-        length = Length::kChar;
-      }
-    } else if (*p == 'l') {
-      ++p;
-      length = Length::kLong;
-      if (*p == 'l') {
+        length = Length::kShort;
+        if (*p == 'h') {
+          ++p;
+          length = Length::kChar;
+        }
+      } else if (*p == 'l') {
         ++p;
-        length = Length::kLongLong;
+        length = Length::kLong;
+        if (*p == 'l') {
+          ++p;
+          length = Length::kLongLong;
+        }
+      } else if (*p == 'j') {
+        ++p;
+        length = Length::kIntMax;
+      } else if (*p == 'z') {
+        ++p;
+        length = Length::kSize;
+      } else if (*p == 't') {
+        ++p;
+        length = Length::kPtrDiff;
       }
-    } else if (*p == 'j') {
-      ++p;
-      length = Length::kIntMax;
-    } else if (*p == 'z') {
-      ++p;
-      length = Length::kSize;
-    } else if (*p == 't') {
-      ++p;
-      length = Length::kPtrDiff;
     }
     const char conversion = *p;
     if (conversion == '\0') {
@@ -286,7 +353,7 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
     switch (conversion) {
       case 'd':
       case 'i': {
-        if (conv.alt) {
+        if (conv.alt()) {
           return NEEDS_GENERAL;
         }
         long long v = 0;
@@ -302,7 +369,7 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
         }
         const unsigned long long magnitude =
             v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-        const char sign = v < 0 ? '-' : conv.plus ? '+' : conv.space ? ' ' : '\0';
+        const char sign = v < 0 ? '-' : conv.plus() ? '+' : conv.space() ? ' ' : '\0';
         PutInteger(out, conv, magnitude, 10, false, sign);
         break;
       }
@@ -310,7 +377,7 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
       case 'o':
       case 'x':
       case 'X': {
-        if (conv.alt && conversion == 'u') {
+        if (conv.alt() && conversion == 'u') {
           return NEEDS_GENERAL;
         }
         unsigned long long v = 0;
@@ -329,7 +396,7 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
         break;
       }
       case 'c': {
-        if (length != Length::kNone || conv.zero || conv.plus || conv.space || conv.alt || conv.hasPrecision) {
+        if (length != Length::kNone || conv.zero() || conv.plus() || conv.space() || conv.alt() || conv.hasPrecision()) {
           return NEEDS_GENERAL;
         }
         const char c = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
@@ -337,14 +404,14 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
         break;
       }
       case 's': {
-        if (length != Length::kNone || conv.zero || conv.plus || conv.space || conv.alt) {
+        if (length != Length::kNone || conv.zero() || conv.plus() || conv.space() || conv.alt()) {
           return NEEDS_GENERAL;
         }
         const char* text = va_arg(args, const char*);
         if (text == nullptr) {
           return NEEDS_GENERAL;
         }
-        const size_t n = conv.hasPrecision ? strnlen(text, conv.precision) : std::strlen(text);
+        const size_t n = conv.hasPrecision() ? strnlen(text, conv.precision) : std::strlen(text);
         PutPadded(out, conv, text, n);
         break;
       }
