@@ -38,6 +38,44 @@ constexpr bool kTwoSourcesPerStep = true;
 // destination line before it is written.
 constexpr size_t kNonTemporalBytes = size_t{8} << 20;
 
+// Cache hints for the sources of such a call, where the host has them. Repeated over the same
+// regions, a call larger than the last-level cache would evict each line before its next use, so
+// none would be found there; instead the first sources, up to kKeptSourceBytes, are hinted to be
+// kept and the rest to pass through, so that the kept ones are found again. With at most
+// kPrefetchedSources sources the lines kHintAhead bytes past each block are asked for ahead of
+// their loads; with more, the regions' lines at one offset (page-aligned buffers put them all in
+// one set of the first-level cache) would evict each other before use, so only the sources that
+// pass through are hinted, at the block itself.
+constexpr size_t kKeptSourceBytes = size_t{4} << 20;
+constexpr size_t kPrefetchedSources = 8;
+constexpr size_t kHintAhead = 512;
+
+enum class Hint { kNone, kKeep, kPass };
+
+// The hints of one call: sources below `keep` get keptHint, the others Hint::kPass, each for the
+// lines `ahead` bytes past the current block.
+struct SourceHints {
+  size_t ahead = 0;
+  size_t keep = 0;
+  Hint keptHint = Hint::kNone;
+
+  Hint For(size_t source) const { return source < keep ? keptHint : Hint::kPass; }
+};
+
+// The hint for the kBytes at address a (a hint never faults, so a may lie past the region).
+template <size_t kBytes>
+inline void HintLines(Hint hint, uintptr_t a) {
+  if (hint == Hint::kNone) return;
+#pragma GCC unroll 4
+  for (size_t i = 0; i < kBytes; i += 64) {
+    if (hint == Hint::kKeep) {
+      PrefetchToKeep(a + i);
+    } else {
+      PrefetchToPass(a + i);
+    }
+  }
+}
+
 inline const uint8_t* Bytes(const char* p) { return reinterpret_cast<const uint8_t*>(p); }
 
 // acc[i] ^= the i-th 16 bytes at p, for every lane; kAligned: p is 16-byte aligned.
@@ -52,10 +90,15 @@ inline void XorInto(uint8x16_t* acc, const uint8_t* p) {
 // Blocks of kLanes * 16 bytes from offset o while they fit below size; returns the offset after
 // the last one. Each block is loaded from the first source, the other sources are XORed into it,
 // then it is stored. The pointers of the first two sources stay in registers. kAligned: every
-// source except the first is 16-byte aligned (and so is o).
-template <int kLanes, bool kNonTemporal, bool kAligned = false>
-size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t o, size_t size) {
+// source except the first is 16-byte aligned (and so is o). kHinted: each source's lines are
+// hinted as `hints` says just before its loads.
+template <int kLanes, bool kNonTemporal, bool kAligned = false, bool kHinted = false>
+size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t o, size_t size,
+                 const SourceHints& hints = SourceHints()) {
   constexpr size_t kBytes = 16 * kLanes;
+  const auto hint = [&hints, &o](size_t source, const uint8_t* p) {
+    if (kHinted) HintLines<kBytes>(hints.For(source), reinterpret_cast<uintptr_t>(p) + o + hints.ahead);
+  };
   const uint8_t* first = Bytes(sources[0]);
   const uint8_t* second = Bytes(sources[count > 1 ? 1 : 0]);
   // The pairs of sources after the first (and, for an even count, the second).
@@ -64,15 +107,20 @@ size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t 
   const char* const* const pairsEnd = sources + count;
   for (; size - o >= kBytes; o += kBytes) {
     uint8x16_t acc[static_cast<size_t>(kLanes)];
+    hint(0, first);
 #pragma GCC unroll 16
     for (int i = 0; i < kLanes; ++i) {
       acc[i] = vld1q_u8(first + o + 16 * i);
     }
     if (kTwoSourcesPerStep) {
       if (evenCount) {
+        hint(1, second);
         XorInto<kLanes, kAligned>(acc, second + o);
       }
       for (const char* const* pair = pairsBegin; pair != pairsEnd; pair += 2) {
+        const size_t index = static_cast<size_t>(pair - sources);
+        hint(index, Bytes(pair[0]));
+        hint(index + 1, Bytes(pair[1]));
         XorInto<kLanes, kAligned>(acc, Bytes(pair[0]) + o);
         XorInto<kLanes, kAligned>(acc, Bytes(pair[1]) + o);
       }
@@ -82,9 +130,11 @@ size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t 
       const uint8_t* p = second;
       for (size_t s = 2; s < count; ++s) {
         const uint8_t* next = Bytes(sources[s]);
+        hint(s - 1, p);
         XorInto<kLanes, kAligned>(acc, p + o);
         p = next;
       }
+      hint(count - 1, p);
       XorInto<kLanes, kAligned>(acc, p + o);
     }
     if (kNonTemporal) {
@@ -111,6 +161,28 @@ bool FurtherSourcesAligned(const char* const* sources, size_t count) {
   return (bits & 15u) == 0;
 }
 
+// The source hints for a call that is written with non-temporal stores (see kKeptSourceBytes).
+SourceHints HintsFor(size_t count, size_t size) {
+  SourceHints hints;
+  hints.keep = kKeptSourceBytes / size;
+  if (count <= kPrefetchedSources) {
+    hints.ahead = kHintAhead;
+    hints.keptHint = Hint::kKeep;
+  }
+  return hints;
+}
+
+// The wide blocks of a call written with non-temporal stores.
+template <bool kAligned>
+size_t XorWideBlocksNonTemporal(const char* const* sources, size_t count, uint8_t* out, size_t size) {
+  const SourceHints hints = HintsFor(count, size);
+  // With many sources, none of which can be kept, hints would gain nothing.
+  if (!kSourceHints || (hints.ahead == 0 && hints.keep == 0)) {
+    return XorBlocks<kWideLanes, true, kAligned>(sources, count, out, 0, size);
+  }
+  return XorBlocks<kWideLanes, true, kAligned, true>(sources, count, out, 0, size, hints);
+}
+
 }  // namespace
 
 void XorRegions(const char* const* sources, size_t count, char* dest, size_t size) {
@@ -118,8 +190,8 @@ void XorRegions(const char* const* sources, size_t count, char* dest, size_t siz
   size_t o = 0;
   const bool aligned = kAlignedLoadsFold && FurtherSourcesAligned(sources, count);
   if (size * (count + 1) >= kNonTemporalBytes && NonTemporalStoreFits(out)) {
-    o = aligned ? XorBlocks<kWideLanes, true, kAlignedLoadsFold>(sources, count, out, o, size)
-                : XorBlocks<kWideLanes, true>(sources, count, out, o, size);
+    o = aligned ? XorWideBlocksNonTemporal<kAlignedLoadsFold>(sources, count, out, size)
+                : XorWideBlocksNonTemporal<false>(sources, count, out, size);
     NonTemporalStoresDone();
   } else {
     o = aligned ? XorBlocks<kWideLanes, false, kAlignedLoadsFold>(sources, count, out, o, size)
