@@ -5,7 +5,9 @@
 // one or two sources per step depending on the host. Regions are cut into wide blocks (256 bytes on aarch64, whose 32 vector
 // registers hold the block and the loaded data side by side; 128 bytes where there are only 16),
 // then 64-byte blocks, 16-byte steps and single bytes for the rest. Every load of a block is done
-// before the block is stored, so the destination may be one of the sources.
+// before the block is stored, so the destination may be one of the sources. Calls larger than the
+// last-level cache store with non-temporal stores and, where the host has them, hint which
+// sources' lines to keep in the caches and which to let pass.
 #include "region_xor.h"
 
 #include <cstdint>
@@ -40,12 +42,13 @@ constexpr size_t kNonTemporalBytes = size_t{8} << 20;
 
 // Cache hints for the sources of such a call, where the host has them. Repeated over the same
 // regions, a call larger than the last-level cache would evict each line before its next use, so
-// none would be found there; instead the first sources, up to kKeptSourceBytes, are hinted to be
-// kept and the rest to pass through, so that the kept ones are found again. With at most
-// kPrefetchedSources sources the lines kHintAhead bytes past each block are asked for ahead of
-// their loads; with more, the regions' lines at one offset (page-aligned buffers put them all in
-// one set of the first-level cache) would evict each other before use, so only the sources that
-// pass through are hinted, at the block itself.
+// none would be found there; instead the first sources, up to kKeptSourceBytes (half of an 8 MiB
+// last-level cache, which other work shares), are hinted to be kept and the rest to pass
+// through, so that the kept ones are found again. With at most kPrefetchedSources sources the
+// lines kHintAhead bytes past each block are asked for ahead of their loads; with more, the
+// regions' lines at one offset (page-aligned buffers put them all in one set of the first-level
+// cache) would evict each other before use, so only the sources that pass through are hinted, at
+// the block itself.
 constexpr size_t kKeptSourceBytes = size_t{4} << 20;
 constexpr size_t kPrefetchedSources = 8;
 constexpr size_t kHintAhead = 512;
