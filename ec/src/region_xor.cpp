@@ -5,9 +5,9 @@
 // one or two sources per step depending on the host. Regions are cut into wide blocks (256 bytes on aarch64, whose 32 vector
 // registers hold the block and the loaded data side by side; 128 bytes where there are only 16),
 // then 64-byte blocks, 16-byte steps and single bytes for the rest. Every load of a block is done
-// before the block is stored, so the destination may be one of the sources. Calls larger than the
-// last-level cache store with non-temporal stores and, where the host has them, hint which
-// sources' lines to keep in the caches and which to let pass.
+// before the block is stored, so the destination may be one of the sources. Calls too large for
+// the last-level cache store with non-temporal stores and, where the host has them, hint the
+// sources beyond the first few megabytes to pass through the caches.
 #include "region_xor.h"
 
 #include <cstdint>
@@ -35,47 +35,37 @@ constexpr int kWideLanes = 8;
 constexpr bool kTwoSourcesPerStep = true;
 #endif
 
-// Results whose regions together span at least this many bytes are written with non-temporal
-// stores: they would not stay in the last-level cache, and skipping it spares the read of each
-// destination line before it is written.
-constexpr size_t kNonTemporalBytes = size_t{8} << 20;
+// Results whose regions together span at least this many bytes (three quarters of an 8 MiB
+// last-level cache, which other work shares) are written with non-temporal stores: they would
+// not stay in that cache beside the sources, and skipping it spares the read of each destination
+// line before it is written.
+constexpr size_t kNonTemporalBytes = size_t{6} << 20;
 
 // Cache hints for the sources of such a call, where the host has them. Repeated over the same
-// regions, a call larger than the last-level cache would evict each line before its next use, so
-// none would be found there; instead the first sources, up to kKeptSourceBytes (half of an 8 MiB
-// last-level cache, which other work shares), are hinted to be kept and the rest to pass
-// through, so that the kept ones are found again. With at most kPrefetchedSources sources the
-// lines kHintAhead bytes past each block are asked for ahead of their loads; with more, the
-// regions' lines at one offset (page-aligned buffers put them all in one set of the first-level
-// cache) would evict each other before use, so only the sources that pass through are hinted, at
-// the block itself.
-constexpr size_t kKeptSourceBytes = size_t{4} << 20;
+// regions, sources larger than the last-level cache would evict each line before its next use,
+// so none would be found there; instead the first sources, up to kKeptSourceBytes, are read
+// plainly and the rest are hinted to pass through the caches, so that the first ones are found
+// again. With at most kPrefetchedSources sources the passing lines kHintAhead bytes past each
+// block are asked for ahead of their loads; with more, the regions' lines at one offset
+// (page-aligned buffers put them all in one set of the first-level cache) would evict each other
+// before use, so they are hinted at the block itself.
+constexpr size_t kKeptSourceBytes = size_t{5} << 20;
 constexpr size_t kPrefetchedSources = 8;
 constexpr size_t kHintAhead = 512;
 
-enum class Hint { kNone, kKeep, kPass };
-
-// The hints of one call: sources below `keep` get keptHint, the others Hint::kPass, each for the
-// lines `ahead` bytes past the current block.
+// The hints of one call: the sources from firstPassing on pass through the caches, hinted for
+// the lines `ahead` bytes past the current block.
 struct SourceHints {
   size_t ahead = 0;
-  size_t keep = 0;
-  Hint keptHint = Hint::kNone;
-
-  Hint For(size_t source) const { return source < keep ? keptHint : Hint::kPass; }
+  size_t firstPassing = 0;
 };
 
 // The hint for the kBytes at address a (a hint never faults, so a may lie past the region).
 template <size_t kBytes>
-inline void HintLines(Hint hint, uintptr_t a) {
-  if (hint == Hint::kNone) return;
+inline void HintPassing(uintptr_t a) {
 #pragma GCC unroll 4
   for (size_t i = 0; i < kBytes; i += 64) {
-    if (hint == Hint::kKeep) {
-      PrefetchToKeep(a + i);
-    } else {
-      PrefetchToPass(a + i);
-    }
+    PrefetchToPass(a + i);
   }
 }
 
@@ -100,7 +90,7 @@ size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t 
                  const SourceHints& hints = SourceHints()) {
   constexpr size_t kBytes = 16 * kLanes;
   const auto hint = [&hints, &o](size_t source, const uint8_t* p) {
-    if (kHinted) HintLines<kBytes>(hints.For(source), reinterpret_cast<uintptr_t>(p) + o + hints.ahead);
+    if (kHinted && source >= hints.firstPassing) HintPassing<kBytes>(reinterpret_cast<uintptr_t>(p) + o + hints.ahead);
   };
   const uint8_t* first = Bytes(sources[0]);
   const uint8_t* second = Bytes(sources[count > 1 ? 1 : 0]);
@@ -164,23 +154,15 @@ bool FurtherSourcesAligned(const char* const* sources, size_t count) {
   return (bits & 15u) == 0;
 }
 
-// The source hints for a call that is written with non-temporal stores (see kKeptSourceBytes).
-SourceHints HintsFor(size_t count, size_t size) {
-  SourceHints hints;
-  hints.keep = kKeptSourceBytes / size;
-  if (count <= kPrefetchedSources) {
-    hints.ahead = kHintAhead;
-    hints.keptHint = Hint::kKeep;
-  }
-  return hints;
-}
-
-// The wide blocks of a call written with non-temporal stores.
+// The wide blocks of a call written with non-temporal stores, with the source hints of
+// kKeptSourceBytes where the host has them.
 template <bool kAligned>
 size_t XorWideBlocksNonTemporal(const char* const* sources, size_t count, uint8_t* out, size_t size) {
-  const SourceHints hints = HintsFor(count, size);
-  // With many sources, none of which can be kept, hints would gain nothing.
-  if (!kSourceHints || (hints.ahead == 0 && hints.keep == 0)) {
+  SourceHints hints;
+  hints.firstPassing = kKeptSourceBytes / size;
+  hints.ahead = count <= kPrefetchedSources ? kHintAhead : 0;
+  // No hints where every source is kept, or where none is and the hints could not run ahead.
+  if (!kSourceHints || hints.firstPassing >= count || (hints.firstPassing == 0 && hints.ahead == 0)) {
     return XorBlocks<kWideLanes, true, kAligned>(sources, count, out, 0, size);
   }
   return XorBlocks<kWideLanes, true, kAligned, true>(sources, count, out, 0, size, hints);

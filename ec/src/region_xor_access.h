@@ -72,26 +72,18 @@ inline void StorePairNonTemporal(uint8_t* p, uint8x16_t a, uint8x16_t b) {
 #endif
 }
 
-// Whether PrefetchToKeep and PrefetchToPass do anything on this host. They are measured on x86-64
-// only; elsewhere they compile to nothing and the kernel streams large regions without them.
+// Whether PrefetchToPass does anything on this host. It is measured on x86-64 only; elsewhere it
+// compiles to nothing and the kernel streams large regions without it.
 #if !defined(__aarch64__) && defined(__SSE2__)
 constexpr bool kSourceHints = true;
 #else
 constexpr bool kSourceHints = false;
 #endif
 
-// Hints that the 64-byte line holding address a will be read soon and is worth keeping in the
-// outer caches (PrefetchToKeep), or will be read once and should not displace what they hold
-// (PrefetchToPass). A hint never faults and changes no result, so a may lie past the region.
-// They are asm statements rather than __builtin_prefetch: a function that only prefetches looks
+// Hints that the 64-byte line holding address a will be read once, soon, and should not displace
+// what the caches hold. A hint never faults and changes no result, so a may lie past the region.
+// It is an asm statement rather than __builtin_prefetch: a function that only prefetches looks
 // free of effects to the compiler, which then drops calls to it.
-inline void PrefetchToKeep(uintptr_t a) {
-#if !defined(__aarch64__) && defined(__SSE2__)
-  asm volatile("prefetcht1 %0" : : "m"(*reinterpret_cast<const char*>(a)));
-#else
-  (void)a;
-#endif
-}
 inline void PrefetchToPass(uintptr_t a) {
 #if !defined(__aarch64__) && defined(__SSE2__)
   asm volatile("prefetchnta %0" : : "m"(*reinterpret_cast<const char*>(a)));

@@ -28,7 +28,7 @@ constexpr size_t kMaxSize = 64 * 1024;
 // last bytes, so that every block width is entered, left and skipped.
 constexpr size_t kPastEveryWidth = 3 * 256 + 3 * 64 + 3 * 16 + 15 + 256;
 // Sources and destination together at least this large are written with non-temporal stores.
-constexpr size_t kNonTemporalSpan = size_t{8} << 20;
+constexpr size_t kNonTemporalSpan = size_t{6} << 20;
 
 // Where the regions start: all 64-byte aligned, all at a random offset, or each one either way
 // at random (so that, among others, the first source may be unaligned and the rest aligned, or
