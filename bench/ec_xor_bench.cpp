@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -27,11 +28,14 @@ struct FreeDeleter {
   void operator()(char* p) const { std::free(p); }
 };
 
-// count source regions and a destination, each page-aligned like I/O buffers, filled and touched.
+constexpr size_t kMostSources = 16;
+
+// kMostSources source regions and a destination, each page-aligned like I/O buffers, filled and
+// touched; a call with n sources uses the first n.
 struct XorInput {
-  XorInput(size_t count_, size_t size_) : count(count_), size(size_) {
+  explicit XorInput(size_t size_) : size(size_) {
     uint32_t x = 12345;
-    for (size_t r = 0; r <= count; ++r) {
+    for (size_t r = 0; r <= kMostSources; ++r) {
       char* p = static_cast<char*>(std::aligned_alloc(4096, (size + 4095) / 4096 * 4096));
       regions.emplace_back(p);
       for (size_t i = 0; i < size; ++i) {
@@ -39,29 +43,24 @@ struct XorInput {
         p[i] = static_cast<char>(x >> 24);
       }
     }
-    for (size_t s = 0; s < count; ++s) {
+    for (size_t s = 0; s < kMostSources; ++s) {
       sources.push_back(regions[s].get());
     }
-    dest = regions[count].get();
-    // ISA-L's table: the sources, then the destination.
-    isalTable.assign(sources.begin(), sources.end());
-    isalTable.push_back(dest);
+    dest = regions[kMostSources].get();
   }
-  size_t count;
   size_t size;
   std::vector<std::unique_ptr<char, FreeDeleter>> regions;
   std::vector<char*> sources;
   char* dest = nullptr;
-  std::vector<void*> isalTable;
 };
 
-// The buffers of the latest (count, size), shared by every implementation so that they run on the
-// same memory; a new shape frees the previous one.
-XorInput& InputFor(size_t count, size_t size) {
-  static std::unique_ptr<XorInput> input;
-  if (!input || input->count != count || input->size != size) {
-    input.reset();
-    input = std::make_unique<XorInput>(count, size);
+// The buffers of one size, kept for the whole run and shared by every implementation and source
+// count, so that all of them run on the same memory whatever order the runs come in.
+XorInput& InputFor(size_t size) {
+  static std::map<size_t, std::unique_ptr<XorInput>> inputs;
+  std::unique_ptr<XorInput>& input = inputs[size];
+  if (!input) {
+    input = std::make_unique<XorInput>(size);
   }
   return *input;
 }
@@ -96,7 +95,10 @@ template <Impl kImpl>
 void BM_Xor(benchmark::State& state) {
   const size_t count = static_cast<size_t>(state.range(0));
   const size_t size = static_cast<size_t>(state.range(1));
-  XorInput& in = InputFor(count, size);
+  XorInput& in = InputFor(size);
+  // ISA-L's table: the sources, then the destination.
+  std::vector<void*> isalTable(in.sources.begin(), in.sources.begin() + static_cast<std::ptrdiff_t>(count));
+  isalTable.push_back(in.dest);
   for (auto _ : state) {
     switch (kImpl) {
       case Impl::kOurs:
@@ -107,10 +109,10 @@ void BM_Xor(benchmark::State& state) {
         break;
 #if ORV_HAVE_ISAL
       case Impl::kIsal:
-        xor_gen(static_cast<int>(count + 1), static_cast<int>(size), in.isalTable.data());
+        xor_gen(static_cast<int>(count + 1), static_cast<int>(size), isalTable.data());
         break;
       case Impl::kIsalSse:
-        xor_gen_sse(static_cast<int>(count + 1), static_cast<int>(size), in.isalTable.data());
+        xor_gen_sse(static_cast<int>(count + 1), static_cast<int>(size), isalTable.data());
         break;
 #else
       case Impl::kIsal:

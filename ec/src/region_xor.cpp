@@ -5,7 +5,9 @@
 // one or two sources per step depending on the host. Regions are cut into wide blocks (256 bytes on aarch64, whose 32 vector
 // registers hold the block and the loaded data side by side; 128 bytes where there are only 16),
 // then 64-byte blocks, 16-byte steps and single bytes for the rest. Every load of a block is done
-// before the block is stored, so the destination may be one of the sources.
+// before the block is stored, so the destination may be one of the sources. Calls too large for
+// the last-level cache store with non-temporal stores and, where the host has them, hint the
+// sources beyond the first few megabytes to pass through the caches.
 #include "region_xor.h"
 
 #include <cstdint>
@@ -33,10 +35,39 @@ constexpr int kWideLanes = 8;
 constexpr bool kTwoSourcesPerStep = true;
 #endif
 
-// Results whose regions together span at least this many bytes are written with non-temporal
-// stores: they would not stay in the last-level cache, and skipping it spares the read of each
-// destination line before it is written.
-constexpr size_t kNonTemporalBytes = size_t{8} << 20;
+// Results whose regions together span at least this many bytes (three quarters of an 8 MiB
+// last-level cache, which other work shares) are written with non-temporal stores: they would
+// not stay in that cache beside the sources, and skipping it spares the read of each destination
+// line before it is written.
+constexpr size_t kNonTemporalBytes = size_t{6} << 20;
+
+// Cache hints for the sources of such a call, where the host has them. Repeated over the same
+// regions, sources larger than the last-level cache would evict each line before its next use,
+// so none would be found there; instead the first sources, up to kKeptSourceBytes, are read
+// plainly and the rest are hinted to pass through the caches, so that the first ones are found
+// again. With at most kPrefetchedSources sources the passing lines kHintAhead bytes past each
+// block are asked for ahead of their loads; with more, the regions' lines at one offset
+// (page-aligned buffers put them all in one set of the first-level cache) would evict each other
+// before use, so they are hinted at the block itself.
+constexpr size_t kKeptSourceBytes = size_t{5} << 20;
+constexpr size_t kPrefetchedSources = 8;
+constexpr size_t kHintAhead = 512;
+
+// The hints of one call: the sources from firstPassing on pass through the caches, hinted for
+// the lines `ahead` bytes past the current block.
+struct SourceHints {
+  size_t ahead = 0;
+  size_t firstPassing = 0;
+};
+
+// The hint for the kBytes at address a (a hint never faults, so a may lie past the region).
+template <size_t kBytes>
+inline void HintPassing(uintptr_t a) {
+#pragma GCC unroll 4
+  for (size_t i = 0; i < kBytes; i += 64) {
+    PrefetchToPass(a + i);
+  }
+}
 
 inline const uint8_t* Bytes(const char* p) { return reinterpret_cast<const uint8_t*>(p); }
 
@@ -52,10 +83,15 @@ inline void XorInto(uint8x16_t* acc, const uint8_t* p) {
 // Blocks of kLanes * 16 bytes from offset o while they fit below size; returns the offset after
 // the last one. Each block is loaded from the first source, the other sources are XORed into it,
 // then it is stored. The pointers of the first two sources stay in registers. kAligned: every
-// source except the first is 16-byte aligned (and so is o).
-template <int kLanes, bool kNonTemporal, bool kAligned = false>
-size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t o, size_t size) {
+// source except the first is 16-byte aligned (and so is o). kHinted: each source's lines are
+// hinted as `hints` says just before its loads.
+template <int kLanes, bool kNonTemporal, bool kAligned = false, bool kHinted = false>
+size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t o, size_t size,
+                 const SourceHints& hints = SourceHints()) {
   constexpr size_t kBytes = 16 * kLanes;
+  const auto hint = [&hints, &o](size_t source, const uint8_t* p) {
+    if (kHinted && source >= hints.firstPassing) HintPassing<kBytes>(reinterpret_cast<uintptr_t>(p) + o + hints.ahead);
+  };
   const uint8_t* first = Bytes(sources[0]);
   const uint8_t* second = Bytes(sources[count > 1 ? 1 : 0]);
   // The pairs of sources after the first (and, for an even count, the second).
@@ -64,15 +100,20 @@ size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t 
   const char* const* const pairsEnd = sources + count;
   for (; size - o >= kBytes; o += kBytes) {
     uint8x16_t acc[static_cast<size_t>(kLanes)];
+    hint(0, first);
 #pragma GCC unroll 16
     for (int i = 0; i < kLanes; ++i) {
       acc[i] = vld1q_u8(first + o + 16 * i);
     }
     if (kTwoSourcesPerStep) {
       if (evenCount) {
+        hint(1, second);
         XorInto<kLanes, kAligned>(acc, second + o);
       }
       for (const char* const* pair = pairsBegin; pair != pairsEnd; pair += 2) {
+        const size_t index = static_cast<size_t>(pair - sources);
+        hint(index, Bytes(pair[0]));
+        hint(index + 1, Bytes(pair[1]));
         XorInto<kLanes, kAligned>(acc, Bytes(pair[0]) + o);
         XorInto<kLanes, kAligned>(acc, Bytes(pair[1]) + o);
       }
@@ -82,9 +123,11 @@ size_t XorBlocks(const char* const* sources, size_t count, uint8_t* out, size_t 
       const uint8_t* p = second;
       for (size_t s = 2; s < count; ++s) {
         const uint8_t* next = Bytes(sources[s]);
+        hint(s - 1, p);
         XorInto<kLanes, kAligned>(acc, p + o);
         p = next;
       }
+      hint(count - 1, p);
       XorInto<kLanes, kAligned>(acc, p + o);
     }
     if (kNonTemporal) {
@@ -111,6 +154,20 @@ bool FurtherSourcesAligned(const char* const* sources, size_t count) {
   return (bits & 15u) == 0;
 }
 
+// The wide blocks of a call written with non-temporal stores, with the source hints of
+// kKeptSourceBytes where the host has them.
+template <bool kAligned>
+size_t XorWideBlocksNonTemporal(const char* const* sources, size_t count, uint8_t* out, size_t size) {
+  SourceHints hints;
+  hints.firstPassing = kKeptSourceBytes / size;
+  hints.ahead = count <= kPrefetchedSources ? kHintAhead : 0;
+  // No hints where every source is kept, or where none is and the hints could not run ahead.
+  if (!kSourceHints || hints.firstPassing >= count || (hints.firstPassing == 0 && hints.ahead == 0)) {
+    return XorBlocks<kWideLanes, true, kAligned>(sources, count, out, 0, size);
+  }
+  return XorBlocks<kWideLanes, true, kAligned, true>(sources, count, out, 0, size, hints);
+}
+
 }  // namespace
 
 void XorRegions(const char* const* sources, size_t count, char* dest, size_t size) {
@@ -118,8 +175,8 @@ void XorRegions(const char* const* sources, size_t count, char* dest, size_t siz
   size_t o = 0;
   const bool aligned = kAlignedLoadsFold && FurtherSourcesAligned(sources, count);
   if (size * (count + 1) >= kNonTemporalBytes && NonTemporalStoreFits(out)) {
-    o = aligned ? XorBlocks<kWideLanes, true, kAlignedLoadsFold>(sources, count, out, o, size)
-                : XorBlocks<kWideLanes, true>(sources, count, out, o, size);
+    o = aligned ? XorWideBlocksNonTemporal<kAlignedLoadsFold>(sources, count, out, size)
+                : XorWideBlocksNonTemporal<false>(sources, count, out, size);
     NonTemporalStoresDone();
   } else {
     o = aligned ? XorBlocks<kWideLanes, false, kAlignedLoadsFold>(sources, count, out, o, size)

@@ -18,7 +18,9 @@ constexpr int kMaxXorSources = 256;
 // read before the destination of that block is written, and each destination byte is written
 // once, so dest may be one of the sources; other overlaps are not supported. Reads the sources
 // table only at indexes below count. Results too large for the caches are written with
-// non-temporal stores.
+// non-temporal stores, and on x86-64 their sources beyond the first few megabytes are read with
+// hints (prefetches) to pass through the caches, so that the first ones stay there from one call
+// to the next.
 void XorRegions(const char* const* sources, size_t count, char* dest, size_t size);
 
 // The same result, one byte at a time, with no vector code: the reference for tests and

@@ -1,9 +1,10 @@
 // Memory access of the region XOR kernel beyond the plain NEON load and store: a load from an
-// address known to be 16-byte aligned, and a non-temporal store of two registers for results too
-// large to stay in the caches. These are the places where the kernel's source differs between
-// hosts: on x86-64 an aligned load can be folded into the XOR that uses it (SSE2 has no unaligned
-// memory operands), and the non-temporal store is STNP on aarch64, the SSE2 streaming store on
-// x86-64 (which needs 16-byte aligned addresses) and the ordinary store anywhere else.
+// address known to be 16-byte aligned, a non-temporal store of two registers for results too
+// large to stay in the caches, and cache hints for sources streamed from memory. These are the
+// places where the kernel's source differs between hosts: on x86-64 an aligned load can be folded
+// into the XOR that uses it (SSE2 has no unaligned memory operands), the non-temporal store is
+// STNP on aarch64, the SSE2 streaming store on x86-64 (which needs 16-byte aligned addresses) and
+// the ordinary store anywhere else, and the source hints are SSE prefetches on x86-64 only.
 #ifndef ORV_EC_REGION_XOR_ACCESS_H_
 #define ORV_EC_REGION_XOR_ACCESS_H_
 
@@ -68,6 +69,26 @@ inline void StorePairNonTemporal(uint8_t* p, uint8x16_t a, uint8x16_t b) {
 #else
   vst1q_u8(p, a);
   vst1q_u8(p + 16, b);
+#endif
+}
+
+// Whether PrefetchToPass does anything on this host. It is measured on x86-64 only; elsewhere it
+// compiles to nothing and the kernel streams large regions without it.
+#if !defined(__aarch64__) && defined(__SSE2__)
+constexpr bool kSourceHints = true;
+#else
+constexpr bool kSourceHints = false;
+#endif
+
+// Hints that the 64-byte line holding address a will be read once, soon, and should not displace
+// what the caches hold. A hint never faults and changes no result, so a may lie past the region.
+// It is an asm statement rather than __builtin_prefetch: a function that only prefetches looks
+// free of effects to the compiler, which then drops calls to it.
+inline void PrefetchToPass(uintptr_t a) {
+#if !defined(__aarch64__) && defined(__SSE2__)
+  asm volatile("prefetchnta %0" : : "m"(*reinterpret_cast<const char*>(a)));
+#else
+  (void)a;
 #endif
 }
 

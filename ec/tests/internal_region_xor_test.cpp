@@ -1,8 +1,9 @@
 // Region XOR: the SIMD kernel against the byte-wise reference for 1 to 256 sources, every size
 // up to a few blocks past the widest block, random sizes up to 64 KiB, regions large enough for
-// the non-temporal stores, unaligned regions and in-place use with the destination equal to each
-// source in turn, with guard bytes around the destination; and ZoRegionNeonXor's argument
-// handling, which leaves the destination untouched whenever it refuses a call.
+// the non-temporal stores, aligned, unaligned and mixed regions, and in-place use with the
+// destination equal to each source in turn; every region sits between guard bytes, and only the
+// destination may change. And ZoRegionNeonXor's argument handling, which leaves the destination
+// untouched whenever it refuses a call.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,29 +21,39 @@ namespace {
 
 [[maybe_unused]] ::testing::Environment* const quietLog = ec_test::AddQuietLog();
 
-constexpr size_t kGuard = 48;        // bytes checked on each side of the destination
+constexpr size_t kGuard = 48;        // bytes checked on each side of every region
 constexpr uint8_t kGuardByte = 0xA5;
 constexpr size_t kMaxSize = 64 * 1024;
 // Past three of the widest blocks (256 bytes), three 64-byte blocks, three 16-byte steps and the
 // last bytes, so that every block width is entered, left and skipped.
 constexpr size_t kPastEveryWidth = 3 * 256 + 3 * 64 + 3 * 16 + 15 + 256;
 // Sources and destination together at least this large are written with non-temporal stores.
-constexpr size_t kNonTemporalSpan = size_t{8} << 20;
+constexpr size_t kNonTemporalSpan = size_t{6} << 20;
 
-// Random source regions at chosen misalignments, and a destination framed by guard bytes.
+// Where the regions start: all 64-byte aligned, all at a random offset, or each one either way
+// at random (so that, among others, the first source may be unaligned and the rest aligned, or
+// the sources aligned and the destination not).
+enum class Placement { kAligned, kUnaligned, kMixed };
+
+Placement PlacementFor(size_t n) { return static_cast<Placement>(n % 3); }
+
+// Random source regions and a separate destination, each framed by guard bytes.
 class Regions {
  public:
-  Regions(std::mt19937_64& rng, size_t count, size_t size, bool misalign)
-      : size_(size), pool_(count * (size + 16)), destPool_(size + 2 * kGuard + 16, static_cast<char>(kGuardByte)) {
-    Fill(rng, pool_.data(), pool_.size());
-    for (size_t s = 0; s < count; ++s) {
-      const size_t shift = misalign ? rng() % 16 : 0;
-      sources_.push_back(pool_.data() + s * (size + 16) + shift);
+  Regions(std::mt19937_64& rng, size_t count, size_t size, Placement placement) : size_(size) {
+    for (size_t r = 0; r <= count; ++r) {
+      const bool aligned = placement == Placement::kAligned || (placement == Placement::kMixed && rng() % 2 == 0);
+      frames_.emplace_back(kGuard + 2 * 64 + size + kGuard, static_cast<char>(kGuardByte));
+      const uintptr_t afterGuard = reinterpret_cast<uintptr_t>(frames_.back().data()) + kGuard;
+      starts_.push_back(kGuard + (64 - afterGuard % 64) % 64 + (aligned ? 0 : 1 + rng() % 63));
+      Fill(rng, frames_.back().data() + starts_.back(), size);
     }
-    destShift_ = misalign ? rng() % 16 : 0;
-    Fill(rng, dest(), size);
+    for (size_t s = 0; s < count; ++s) {
+      sources_.push_back(frames_[s].data() + starts_[s]);
+      originals_.emplace_back(sources_.back(), sources_.back() + size);
+    }
   }
-  char* dest() { return destPool_.data() + kGuard + destShift_; }
+  char* dest() { return frames_.back().data() + starts_.back(); }
   const char* const* sources() const { return sources_.data(); }
   char** mutableSources() { return sources_.data(); }
   size_t count() const { return sources_.size(); }
@@ -54,10 +65,19 @@ class Regions {
     out.resize(size_);
     return out;
   }
-  bool GuardsIntact() const {
-    for (size_t i = 0; i < destPool_.size(); ++i) {
-      const bool inside = i >= kGuard + destShift_ && i < kGuard + destShift_ + size_;
-      if (!inside && static_cast<uint8_t>(destPool_[i]) != kGuardByte) return false;
+  // Whether every byte outside the regions still holds the guard byte, and every source other
+  // than `written` (the destination of an in-place call) still holds its bytes.
+  bool OnlyDestinationWritten(const char* written = nullptr) const {
+    static const std::vector<char> guard(kGuard + 2 * 64, static_cast<char>(kGuardByte));
+    for (size_t r = 0; r < frames_.size(); ++r) {
+      const size_t end = starts_[r] + size_;
+      if (std::memcmp(frames_[r].data(), guard.data(), starts_[r]) != 0 ||
+          std::memcmp(frames_[r].data() + end, guard.data(), frames_[r].size() - end) != 0) {
+        return false;
+      }
+    }
+    for (size_t s = 0; s < count(); ++s) {
+      if (size_ != 0 && sources_[s] != written && std::memcmp(originals_[s].data(), sources_[s], size_) != 0) return false;
     }
     return true;
   }
@@ -72,10 +92,10 @@ class Regions {
   }
 
   size_t size_;
-  std::vector<char> pool_;
-  std::vector<char> destPool_;
+  std::vector<std::vector<char>> frames_;  // the sources', then the destination's
+  std::vector<size_t> starts_;             // where each region starts in its frame
   std::vector<char*> sources_;
-  size_t destShift_ = 0;
+  std::vector<std::vector<char>> originals_;
 };
 
 TEST(RegionXorReference, XorsBytes) {
@@ -94,11 +114,11 @@ TEST(XorRegions, EverySmallSizeAndCount) {
   std::mt19937_64 rng(1);
   for (size_t size = 0; size <= kPastEveryWidth; ++size) {
     for (size_t count : {size_t{1}, size_t{2}, size_t{3}, size_t{4}, size_t{5}, size_t{8}}) {
-      Regions r(rng, count, size, (size + count) % 2 == 1);
+      Regions r(rng, count, size, PlacementFor(size + count));
       const std::vector<char> expected = r.Expected();
       orv_ec::XorRegions(r.sources(), r.count(), r.dest(), r.size());
       ASSERT_EQ(expected, r.DestCopy()) << "size " << size << " count " << count;
-      ASSERT_TRUE(r.GuardsIntact()) << "size " << size << " count " << count;
+      ASSERT_TRUE(r.OnlyDestinationWritten()) << "size " << size << " count " << count;
     }
   }
 }
@@ -110,11 +130,11 @@ TEST(XorRegions, RandomCountsSizesAndAlignments) {
     const size_t count = i < 4 ? std::vector<size_t>{1, 255, 256, 256}[static_cast<size_t>(i)] : 1 + rng() % 256;
     // Keep the work per case bounded: many sources go with smaller regions.
     const size_t size = i < 5 ? fixedSizes[i] : rng() % (count > 64 ? kMaxSize / 8 : kMaxSize + 1);
-    Regions r(rng, count, size, true);
+    Regions r(rng, count, size, PlacementFor(rng()));
     const std::vector<char> expected = r.Expected();
     orv_ec::XorRegions(r.sources(), r.count(), r.dest(), r.size());
     ASSERT_EQ(expected, r.DestCopy()) << "size " << size << " count " << count;
-    ASSERT_TRUE(r.GuardsIntact()) << "size " << size << " count " << count;
+    ASSERT_TRUE(r.OnlyDestinationWritten()) << "size " << size << " count " << count;
   }
 }
 
@@ -123,12 +143,13 @@ TEST(XorRegions, DestinationMayBeOneOfTheSources) {
   for (int i = 0; i < 60; ++i) {
     const size_t count = 1 + rng() % 20;
     const size_t size = rng() % 5000;
-    Regions r(rng, count, size, true);
+    Regions r(rng, count, size, PlacementFor(rng()));
     const std::vector<char> expected = r.Expected();
     char** srcs = r.mutableSources();
     char* dest = srcs[rng() % count];
     orv_ec::XorRegions(srcs, count, dest, size);
     ASSERT_EQ(expected, std::vector<char>(dest, dest + size)) << "size " << size << " count " << count;
+    ASSERT_TRUE(r.OnlyDestinationWritten(dest)) << "size " << size << " count " << count;
   }
 }
 
@@ -139,11 +160,12 @@ TEST(XorRegions, DestinationEqualToEachSourceInTurn) {
     for (size_t size : {size_t{16}, size_t{64}, size_t{100}, size_t{256}, size_t{2 * 256 + 64 + 16 + 5},
                         size_t{5 * 256 + 3 * 64}, rng() % kPastEveryWidth}) {
       for (size_t k = 0; k < count; ++k) {
-        Regions r(rng, count, size, true);
+        Regions r(rng, count, size, PlacementFor(size + k));
         const std::vector<char> expected = r.Expected();
         char* dest = r.mutableSources()[k];
         orv_ec::XorRegions(r.sources(), count, dest, size);
         ASSERT_EQ(expected, std::vector<char>(dest, dest + size)) << "size " << size << " count " << count << " dest " << k;
+        ASSERT_TRUE(r.OnlyDestinationWritten(dest)) << "size " << size << " count " << count << " dest " << k;
       }
     }
   }
@@ -156,22 +178,23 @@ TEST(XorRegions, LargeRegions) {
   struct Case {
     size_t count;
     size_t size;
-    bool misalign;
+    Placement placement;
   };
-  const Case cases[] = {{1, kNonTemporalSpan / 2, false},
-                        {4, kNonTemporalSpan / 4, false},
-                        {3, kNonTemporalSpan / 4 + 256 + 64 + 16 + 7, true},
-                        {8, kNonTemporalSpan / 9 + 64 * 3, false},
-                        {16, kNonTemporalSpan / 17 + 1000, true}};
+  const Case cases[] = {{1, kNonTemporalSpan / 2, Placement::kAligned},
+                        {4, kNonTemporalSpan / 4, Placement::kAligned},
+                        {3, kNonTemporalSpan / 4 + 256 + 64 + 16 + 7, Placement::kUnaligned},
+                        {8, kNonTemporalSpan / 9 + 64 * 3, Placement::kMixed},
+                        {16, kNonTemporalSpan / 17 + 1000, Placement::kMixed}};
   for (const Case& c : cases) {
-    Regions r(rng, c.count, c.size, c.misalign);
+    Regions r(rng, c.count, c.size, c.placement);
     const std::vector<char> expected = r.Expected();
     orv_ec::XorRegions(r.sources(), r.count(), r.dest(), r.size());
     ASSERT_TRUE(expected == r.DestCopy()) << "size " << c.size << " count " << c.count;
-    ASSERT_TRUE(r.GuardsIntact()) << "size " << c.size << " count " << c.count;
+    ASSERT_TRUE(r.OnlyDestinationWritten()) << "size " << c.size << " count " << c.count;
     char* inPlace = r.mutableSources()[c.count / 2];
     orv_ec::XorRegions(r.sources(), r.count(), inPlace, r.size());
     ASSERT_TRUE(expected == std::vector<char>(inPlace, inPlace + c.size)) << "in place, count " << c.count;
+    ASSERT_TRUE(r.OnlyDestinationWritten(inPlace)) << "in place, count " << c.count;
   }
 }
 
@@ -180,29 +203,29 @@ TEST(ZoRegionNeonXor, MatchesReferenceForWholeBlocks) {
   for (int i = 0; i < 30; ++i) {
     const size_t count = i == 0 ? 256 : 1 + rng() % 256;
     const size_t size = (i == 1 ? kMaxSize : rng() % (kMaxSize / 4)) / 64 * 64;
-    Regions r(rng, count, size, true);
+    Regions r(rng, count, size, Placement::kUnaligned);
     const std::vector<char> expected = r.Expected();
     ZoRegionNeonXor(r.mutableSources(), r.dest(), static_cast<int>(count), static_cast<unsigned int>(size));
     ASSERT_EQ(expected, r.DestCopy()) << "size " << size << " count " << count;
-    ASSERT_TRUE(r.GuardsIntact());
+    ASSERT_TRUE(r.OnlyDestinationWritten());
   }
 }
 
 TEST(ZoRegionNeonXor, WorkedExamples) {
   std::mt19937_64 rng(5);
   {  // one source: a copy
-    Regions r(rng, 1, 64, true);
+    Regions r(rng, 1, 64, Placement::kUnaligned);
     ZoRegionNeonXor(r.mutableSources(), r.dest(), 1, 64);
     EXPECT_EQ(std::vector<char>(r.sources()[0], r.sources()[0] + 64), r.DestCopy());
   }
   {  // two identical sources: zeros
-    Regions r(rng, 1, 192, false);
+    Regions r(rng, 1, 192, Placement::kAligned);
     char* same[] = {r.mutableSources()[0], r.mutableSources()[0]};
     ZoRegionNeonXor(same, r.dest(), 2, 192);
     EXPECT_EQ(std::vector<char>(192, 0), r.DestCopy());
   }
   {  // destination equal to the first source
-    Regions r(rng, 4, 640, true);
+    Regions r(rng, 4, 640, Placement::kUnaligned);
     const std::vector<char> expected = r.Expected();
     char* first = r.mutableSources()[0];
     ZoRegionNeonXor(r.mutableSources(), first, 4, 640);
@@ -212,7 +235,7 @@ TEST(ZoRegionNeonXor, WorkedExamples) {
 
 TEST(ZoRegionNeonXor, RefusedCallsWriteNothing) {
   std::mt19937_64 rng(6);
-  Regions r(rng, 3, 256, true);
+  Regions r(rng, 3, 256, Placement::kUnaligned);
   const std::vector<char> before = r.DestCopy();
   char** srcs = r.mutableSources();
   // Block size zero, or not a multiple of 64.
@@ -233,7 +256,7 @@ TEST(ZoRegionNeonXor, RefusedCallsWriteNothing) {
   char* withNull[] = {srcs[0], nullptr, srcs[2]};
   ZoRegionNeonXor(withNull, r.dest(), 3, 256);
   EXPECT_EQ(before, r.DestCopy());
-  EXPECT_TRUE(r.GuardsIntact());
+  EXPECT_TRUE(r.OnlyDestinationWritten());
 }
 
 }  // namespace
