@@ -5,27 +5,79 @@
 
 #include "bit_words.h"
 #include "bitmap_encoding.h"
+#include "call_limits.h"
 #include "divider.h"
 #include "extent_merge.h"
 #include "level_state.h"
 
+// The small steps of the common one-word allocation are inlined into it whatever the compiler's
+// size heuristics say; the general descent stays out of line.
+#define ORV_ALLOC_HOT inline __attribute__((always_inline))
+
 namespace orv_alloc {
 namespace {
 
-// What every level of one search needs, worked out once per call. The request's length and the
-// running count are held here by value: stores into the bitmaps (64-bit words like them) would
-// otherwise force a reload after every write.
+// What every level of one search needs, worked out once per call. The cursor, the running count
+// and the net changes of the two slot counters are held here by value and written back when the
+// search ends (also when it throws): the bitmaps are 64-bit words like them, so keeping them in
+// the allocator and the caller's counters would force a reload after every store into a level.
 struct Search {
-  OrvAllocator& alloc;
   uint64_t allocLen;
   uint64_t allocated;
-  std::vector<uint64_t>& l0;
-  std::vector<uint64_t>* l1;  // null for a search that starts at level 0
-  std::vector<uint64_t>* l2;  // null for a search that starts at level 1 or 0
-  std::vector<OrvExtentS>& out;
+  OrvAllocPosS pos;
+  uint64_t partialChange;  // added to partialSlots at the end, modulo 2^64
+  uint64_t freeChange;     // added to freeSlots at the end
+  uint64_t* l0;
+  uint64_t l0Words;
+  uint64_t* l1;  // null for a search that starts at level 0
+  uint64_t l1Words;
+  uint64_t* l2;  // null for a search that starts at level 1 or 0
+  uint64_t l2Words;
   Divider unit;
   uint64_t wordsPerGroup;  // W: level-0 words per slot, level-1 words per entry
+  uint64_t slotsPerEntry;  // 32 x W, as the allocator holds it
+  uint64_t unitsPerSlot;   // 64 x W
+  std::vector<OrvExtentS>& out;
 };
+
+ORV_ALLOC_HOT Search StartSearch(const OrvAllocator& alloc, const OrvAllocInfoS& req, uint64_t allocated, std::vector<uint64_t>& l0,
+                   std::vector<uint64_t>* l1, std::vector<uint64_t>* l2, std::vector<OrvExtentS>& out) {
+  return Search{req.allocLen,
+                allocated,
+                alloc.pos,
+                0,
+                0,
+                l0.data(),
+                l0.size(),
+                l1 != nullptr ? l1->data() : nullptr,
+                l1 != nullptr ? l1->size() : 0,
+                l2 != nullptr ? l2->data() : nullptr,
+                l2 != nullptr ? l2->size() : 0,
+                Divider(req.allocUnit),
+                alloc.wordsPerEntry,
+                alloc.l1SlotsPerL2Bit,
+                alloc.l0BitsPerL1Slot,
+                out};
+}
+
+// Hands the cursor and the counter changes to the allocator.
+ORV_ALLOC_HOT void EndSearch(OrvAllocator& alloc, const Search& s) {
+  alloc.pos = s.pos;
+  alloc.partialSlots += s.partialChange;
+  alloc.freeSlots += s.freeChange;
+}
+
+// Runs a search and ends it, also when it throws.
+template <class Run>
+ORV_ALLOC_HOT void RunSearch(OrvAllocator& alloc, Search& s, Run run) {
+  try {
+    run();
+  } catch (...) {
+    EndSearch(alloc, s);
+    throw;
+  }
+  EndSearch(alloc, s);
+}
 
 // Where a kept child position (l1Pos, l0Pos) stands relative to its parent's range.
 enum class KeptPosition { kInside, kPastEnd, kBeforeStart };
@@ -49,22 +101,22 @@ uint64_t GroupEnd(uint64_t group, uint64_t wordsPerGroup, uint64_t wordCount) {
 }
 
 // Takes `count` units of level-0 word `word` from bit `first`: one extent, bits cleared.
-void TakeRun(Search& s, uint64_t word, unsigned first, unsigned count) {
+ORV_ALLOC_HOT void TakeRun(Search& s, uint64_t word, unsigned first, unsigned count) {
   const uint64_t unit = s.unit.Divisor();
   // count <= 64 and 64 x unit fits in 32 bits (call_limits), so the length is exact.
   const uint32_t length = static_cast<uint32_t>(count * unit);
   AppendOrMergeExtent(s.out, unit * (kUnitsPerWord * word + first), length);  // may throw: nothing cleared yet
   s.allocated += length;
   s.l0[word] &= ~RunMask(first, count);
-  s.alloc.pos.l0Pos = kUnitsPerWord * word + first + count;
+  s.pos.l0Pos = kUnitsPerWord * word + first + count;
 }
 
 // The units of slot `slot` from l0Pos (a word w of the slot, bit b) on: each word tested once with
 // one mask for the whole wanted part, else its free runs taken in ascending order.
 void TakeUnitsOfSlot(Search& s, uint64_t slot) {
-  const uint64_t wordCount = s.l0.size();
-  uint64_t w = s.alloc.pos.l0Pos / kUnitsPerWord;  // an unset l0Pos lands far past any level 0
-  unsigned b = static_cast<unsigned>(s.alloc.pos.l0Pos % kUnitsPerWord);
+  const uint64_t wordCount = s.l0Words;
+  uint64_t w = s.pos.l0Pos / kUnitsPerWord;  // an unset l0Pos lands far past any level 0
+  unsigned b = static_cast<unsigned>(s.pos.l0Pos % kUnitsPerWord);
   if (s.allocated >= s.allocLen || w >= wordCount) {
     return;
   }
@@ -75,7 +127,7 @@ void TakeUnitsOfSlot(Search& s, uint64_t slot) {
   while (need != 0) {
     const uint64_t x = s.l0[w];
     if (x == 0) {
-      s.alloc.pos.l0Pos = AfterWord(w, wordCount, kUnitsPerWord);
+      s.pos.l0Pos = AfterWord(w, wordCount, kUnitsPerWord);
     } else {
       // Fast path: the whole wanted part of this word is free, one mask test and one extent.
       const unsigned n = need < kUnitsPerWord - b ? static_cast<unsigned>(need) : kUnitsPerWord - b;
@@ -87,7 +139,7 @@ void TakeUnitsOfSlot(Search& s, uint64_t slot) {
         for (;;) {
           const uint64_t free = BitsFrom(s.l0[w], b);
           if (free == 0) {
-            s.alloc.pos.l0Pos = AfterWord(w, wordCount, kUnitsPerWord);
+            s.pos.l0Pos = AfterWord(w, wordCount, kUnitsPerWord);
             break;
           }
           const unsigned k = LowestSetBit(free);
@@ -111,6 +163,18 @@ void TakeUnitsOfSlot(Search& s, uint64_t slot) {
 
 void SearchEntry(Search& s, uint64_t entry);
 
+// Recomputes slot `slot` of level-1 word `word` from level 0, counting the change of its state.
+ORV_ALLOC_HOT void RecomputeSlot(Search& s, uint64_t word, uint64_t slot) {
+  const uint64_t state = SlotStateOf(s.l0, s.l0Words, slot, s.wordsPerGroup);
+  const uint64_t old = ReplaceSlotState(s.l1[word], slot, state);
+  MoveSlotCounts(s.partialChange, s.freeChange, old, state);
+}
+
+// Recomputes the bit of entry `entry` in level-2 word `word` from level 1.
+ORV_ALLOC_HOT void RecomputeEntry(Search& s, uint64_t word, uint64_t entry) {
+  SetEntryBit(s.l2[word], s.l1, s.l1Words, entry, s.wordsPerGroup);
+}
+
 // The two upper levels, described for ScanFields: the packing of their fields, their own and their
 // child's cursor position, how many children a field has, and what to do with one field.
 struct SlotLevel {
@@ -118,12 +182,11 @@ struct SlotLevel {
   static uint64_t& Own(OrvAllocPosS& pos) { return pos.l1Pos; }
   static uint64_t& Child(OrvAllocPosS& pos) { return pos.l0Pos; }
   static void UnsetBelowChild(OrvAllocPosS&) {}
-  static uint64_t ChildrenPerField(const OrvAllocator& alloc) { return alloc.l0BitsPerL1Slot; }
-  static const std::vector<uint64_t>& Words(const Search& s) { return *s.l1; }
+  static uint64_t ChildrenPerField(const Search& s) { return s.unitsPerSlot; }
+  static const uint64_t* Words(const Search& s) { return s.l1; }
+  static uint64_t WordCount(const Search& s) { return s.l1Words; }
   static void SearchChildren(Search& s, uint64_t slot) { TakeUnitsOfSlot(s, slot); }
-  static void Recompute(Search& s, uint64_t word, uint64_t slot) {
-    RecomputeSlotState(s.alloc, s.l0, *s.l1, word, slot);
-  }
+  static void Recompute(Search& s, uint64_t word, uint64_t slot) { RecomputeSlot(s, word, slot); }
 };
 
 struct EntryLevel {
@@ -131,12 +194,11 @@ struct EntryLevel {
   static uint64_t& Own(OrvAllocPosS& pos) { return pos.l2Pos; }
   static uint64_t& Child(OrvAllocPosS& pos) { return pos.l1Pos; }
   static void UnsetBelowChild(OrvAllocPosS& pos) { pos.l0Pos = kUnsetPos; }
-  static uint64_t ChildrenPerField(const OrvAllocator& alloc) { return alloc.l1SlotsPerL2Bit; }
-  static const std::vector<uint64_t>& Words(const Search& s) { return *s.l2; }
+  static uint64_t ChildrenPerField(const Search& s) { return s.slotsPerEntry; }
+  static const uint64_t* Words(const Search& s) { return s.l2; }
+  static uint64_t WordCount(const Search& s) { return s.l2Words; }
   static void SearchChildren(Search& s, uint64_t entry) { SearchEntry(s, entry); }
-  static void Recompute(Search& s, uint64_t word, uint64_t entry) {
-    RecomputeEntryBit(s.alloc, *s.l1, *s.l2, word, entry);
-  }
+  static void Recompute(Search& s, uint64_t word, uint64_t entry) { RecomputeEntry(s, word, entry); }
 };
 
 // The descent of one upper level over its words [first, end), from field `field` of the first:
@@ -149,9 +211,9 @@ template <class Level>
 void ScanFields(Search& s, uint64_t first, uint64_t end, unsigned field) {
   constexpr unsigned kFieldBits = Level::kEncoding.fieldBits;
   constexpr unsigned kFieldsPerWord = Level::kEncoding.fieldsPerWord;
-  OrvAllocPosS& pos = s.alloc.pos;
-  const std::vector<uint64_t>& words = Level::Words(s);
-  const uint64_t childrenPerField = Level::ChildrenPerField(s.alloc);
+  OrvAllocPosS& pos = s.pos;
+  const uint64_t* words = Level::Words(s);
+  const uint64_t childrenPerField = Level::ChildrenPerField(s);
   for (uint64_t i = first; i < end && s.allocated < s.allocLen;) {
     const uint64_t m = words[i];  // working copy: the children change only the field visited
     while (field < kFieldsPerWord) {
@@ -196,25 +258,136 @@ void ScanFields(Search& s, uint64_t first, uint64_t end, unsigned field) {
     field = 0;
     Level::Child(pos) = kUnsetPos;
     Level::UnsetBelowChild(pos);
-    Level::Own(pos) = AfterWord(i - 1, words.size(), kFieldsPerWord);
+    Level::Own(pos) = AfterWord(i - 1, Level::WordCount(s), kFieldsPerWord);
   }
 }
 
 // The slots of entry `entry` from l1Pos on.
 void SearchEntry(Search& s, uint64_t entry) {
-  const uint64_t i = s.alloc.pos.l1Pos / kSlotEncoding.fieldsPerWord;  // an unset l1Pos lands far past
-  if (i >= s.l1->size()) {
+  const uint64_t i = s.pos.l1Pos / kSlotEncoding.fieldsPerWord;  // an unset l1Pos lands far past
+  if (i >= s.l1Words) {
     return;
   }
-  ScanFields<SlotLevel>(s, i, GroupEnd(entry, s.wordsPerGroup, s.l1->size()),
-                        static_cast<unsigned>(s.alloc.pos.l1Pos % kSlotEncoding.fieldsPerWord));
+  ScanFields<SlotLevel>(s, i, GroupEnd(entry, s.wordsPerGroup, s.l1Words),
+                        static_cast<unsigned>(s.pos.l1Pos % kSlotEncoding.fieldsPerWord));
 }
 
-// Runs a search for a direct caller and hands the running count back, also when it throws.
-template <class Run>
-void RunKeepingCount(Search& s, uint64_t& allocated, Run run) {
+// The common small request, served from the level-0 word at the cursor without a descent: the
+// entry bit at l2Pos is set, l1Pos is kept inside that entry at a non-00 slot, l0Pos is kept
+// inside that slot, and its word holds the whole request from l0Pos on, as one run there or, for
+// a single unit, as the word's next free unit. Those are the fields each level of the descent
+// would visit first and the units it would take; the cursor left and the slot and entry
+// recomputed are the descent's too. Returns false, having done nothing, in every other case.
+// Works on locals rather than a Search: the allocator's cursor and counters are each written once.
+// Calls allowed by LevelTwoSearchIsAllowed only.
+ORV_ALLOC_HOT bool ServeFromCursorWord(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
+                                       std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
+                                       std::vector<OrvExtentS>& out) {
+  const OrvAllocPosS pos = alloc.pos;
+  const uint64_t slotsPerEntry = alloc.l1SlotsPerL2Bit;
+  const uint64_t unitsPerSlot = alloc.l0BitsPerL1Slot;
+  const uint64_t l2Word = pos.l2Pos / kEntryEncoding.fieldsPerWord;
+  uint64_t* const l2Data = l2.data();
+  if ((l2Data[l2Word] >> (pos.l2Pos % kEntryEncoding.fieldsPerWord) & 1u) == 0 || pos.l1Pos == kUnsetPos ||
+      Locate(pos.l1Pos, pos.l2Pos * slotsPerEntry, slotsPerEntry) != KeptPosition::kInside) {
+    return false;
+  }
+  const uint64_t slot = pos.l1Pos;
+  const uint64_t l1Word = slot / kSlotEncoding.fieldsPerWord;
+  const uint64_t l1Words = l1.size();
+  uint64_t* const l1Data = l1.data();
+  const unsigned slotShift = static_cast<unsigned>(kSlotEncoding.fieldBits * (slot % kSlotEncoding.fieldsPerWord));
+  if (l1Word >= l1Words || (l1Data[l1Word] >> slotShift & kSlotEncoding.fieldMask) == 0 ||
+      pos.l0Pos == kUnsetPos || Locate(pos.l0Pos, slot * unitsPerSlot, unitsPerSlot) != KeptPosition::kInside) {
+    return false;
+  }
+  const uint64_t w = pos.l0Pos / kUnitsPerWord;
+  const uint64_t l0Words = l0.size();
+  if (w >= l0Words) {
+    return false;
+  }
+  uint64_t* const l0Data = l0.data();
+  const unsigned b = static_cast<unsigned>(pos.l0Pos % kUnitsPerWord);
+  const uint64_t unit = req.allocUnit;
+  const Divider unitDivider(unit);
+  const uint64_t need = unitDivider.Quotient(req.allocLen);
+  const uint64_t x = l0Data[w];
+  unsigned first = b;
+  if (need == 1) {
+    const uint64_t free = BitsFrom(x, b);
+    if (free == 0) {
+      return false;
+    }
+    first = LowestSetBit(free);
+  } else if (need > kUnitsPerWord - b ||
+             (x & RunMask(b, static_cast<unsigned>(need))) != RunMask(b, static_cast<unsigned>(need))) {
+    return false;
+  }
+  const unsigned count = static_cast<unsigned>(need);
+  const uint32_t length = static_cast<uint32_t>(count * unit);  // 64 x unit fits in 32 bits
   try {
-    run();
+    AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + first), length);
+  } catch (...) {
+    // Nothing was taken; the slot and the entry are still recomputed, as the descent does.
+    RecomputeSlotState(alloc, l0, l1, l1Word, slot);
+    RecomputeEntryBit(alloc, l1, l2, l2Word, pos.l2Pos);
+    throw;
+  }
+  l0Data[w] = x & ~RunMask(first, count);
+  alloc.pos.l0Pos = kUnitsPerWord * w + first + count;
+  // The slot's words: slot x W < l0Words, as the allowed call has no non-00 slot without a word.
+  const uint64_t wordsPerSlot = alloc.wordsPerEntry;
+  const uint64_t firstWord = slot * wordsPerSlot;
+  const uint64_t left = l0Words - firstWord;
+  const uint64_t state = StateOfSlotWords(l0Data + firstWord, left < wordsPerSlot ? left : wordsPerSlot, wordsPerSlot);
+  uint64_t& slotWord = l1Data[l1Word];
+  const uint64_t oldState = ReplaceSlotState(slotWord, slot, state);
+  MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
+  // A non-zero level-1 word of the entry keeps its bit set; otherwise look at the entry's words.
+  if (slotWord == 0) {
+    SetEntryBit(l2Data[l2Word], l1Data, l1Words, pos.l2Pos, wordsPerSlot);
+  }
+  return true;
+}
+
+// Both passes of the descent over level 2, from the cursor and then from word 0; returns the
+// bytes allocated. Out of line, so the common call that the cursor's word serves needs no Search.
+__attribute__((noinline)) uint64_t DescendFromLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req,
+                                                       std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                                       std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  Search s = StartSearch(alloc, req, 0, l0, &l1, &l2, out);
+  RunSearch(alloc, s, [&s] {
+    const uint64_t start = s.pos.l2Pos / kEntryEncoding.fieldsPerWord;
+    const unsigned field = static_cast<unsigned>(s.pos.l2Pos % kEntryEncoding.fieldsPerWord);
+    ScanFields<EntryLevel>(s, start, s.l2Words, field);
+    // The second pass reaches what lies below the cursor, the start word again from its first field.
+    ScanFields<EntryLevel>(s, 0, start + 1, 0);
+  });
+  return s.allocated;
+}
+
+}  // namespace
+
+uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
+                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  if (!LevelTwoSearchIsAllowed(alloc, req, l0, l1, l2)) {
+    return 0;
+  }
+  if (__builtin_expect(ServeFromCursorWord(alloc, req, l0, l1, l2, out), 1)) {
+    return req.allocLen;
+  }
+  return DescendFromLevelTwo(alloc, req, l0, l1, l2, out);
+}
+
+void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
+                    std::vector<uint64_t>& l1, uint64_t& allocated, std::vector<OrvExtentS>& out) {
+  const uint64_t i = alloc.pos.l1Pos / kSlotEncoding.fieldsPerWord;
+  if (i >= l1.size()) {
+    return;
+  }
+  Search s = StartSearch(alloc, req, allocated, l0, &l1, nullptr, out);
+  try {
+    RunSearch(alloc, s, [&s, i] { SearchEntry(s, Divider(s.wordsPerGroup).Quotient(i)); });
   } catch (...) {
     allocated = s.allocated;
     throw;
@@ -222,35 +395,20 @@ void RunKeepingCount(Search& s, uint64_t& allocated, Run run) {
   allocated = s.allocated;
 }
 
-}  // namespace
-
-uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
-                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
-  Search s{alloc, req.allocLen, 0, l0, &l1, &l2, out, Divider(req.allocUnit), alloc.wordsPerEntry};
-  const uint64_t start = alloc.pos.l2Pos / kEntryEncoding.fieldsPerWord;
-  const unsigned field = static_cast<unsigned>(alloc.pos.l2Pos % kEntryEncoding.fieldsPerWord);
-  ScanFields<EntryLevel>(s, start, l2.size(), field);
-  // The second pass reaches what lies below the cursor, the start word again from its first field.
-  ScanFields<EntryLevel>(s, 0, start + 1, 0);
-  return s.allocated;
-}
-
-void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
-                    std::vector<uint64_t>& l1, uint64_t& allocated, std::vector<OrvExtentS>& out) {
-  Search s{alloc, req.allocLen, allocated, l0, &l1, nullptr, out, Divider(req.allocUnit), alloc.wordsPerEntry};
-  const uint64_t i = alloc.pos.l1Pos / kSlotEncoding.fieldsPerWord;
-  if (i < l1.size()) {
-    RunKeepingCount(s, allocated, [&s, i] { SearchEntry(s, Divider(s.wordsPerGroup).Quotient(i)); });
-  }
-}
-
 void SearchLevelZero(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0, uint64_t& allocated,
                      std::vector<OrvExtentS>& out) {
-  Search s{alloc, req.allocLen, allocated, l0, nullptr, nullptr, out, Divider(req.allocUnit), alloc.wordsPerEntry};
   const uint64_t w = alloc.pos.l0Pos / kUnitsPerWord;
-  if (w < l0.size()) {
-    RunKeepingCount(s, allocated, [&s, w] { TakeUnitsOfSlot(s, Divider(s.wordsPerGroup).Quotient(w)); });
+  if (w >= l0.size()) {
+    return;
   }
+  Search s = StartSearch(alloc, req, allocated, l0, nullptr, nullptr, out);
+  try {
+    RunSearch(alloc, s, [&s, w] { TakeUnitsOfSlot(s, Divider(s.wordsPerGroup).Quotient(w)); });
+  } catch (...) {
+    allocated = s.allocated;
+    throw;
+  }
+  allocated = s.allocated;
 }
 
 }  // namespace orv_alloc

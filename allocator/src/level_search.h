@@ -1,6 +1,6 @@
-// The three-level descent behind OrvAllocL2, OrvAllocL1 and OrvAllocL0, without the entry checks:
-// callers have already made sure that the request is servable and the geometry and vector sizes
-// are sound (call_limits.h).
+// The three-level descent behind OrvAllocL2, OrvAllocL1 and OrvAllocL0. SearchLevelTwo checks its
+// call itself; callers of the other two have already made sure that the request is servable and
+// the geometry and vector sizes are sound (call_limits.h).
 //
 // Levels 2 and 1 are searched by one piece of logic (ScanFields in level_search.cpp): find the
 // next set field of a word from the cursor, descend into its children, recompute the field.
@@ -25,6 +25,8 @@
 namespace orv_alloc {
 
 // Two passes over level 2 from the cursor, wrapping to word 0; returns the bytes allocated.
+// Refuses (0, nothing changed) a call that LevelTwoSearchIsAllowed refuses: the checks run here,
+// with the search, so the common call reads each vector's size once.
 uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
                         std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out);
 

@@ -8,14 +8,12 @@
 
 namespace {
 
-// OrvAllocL2's work, which OrvAllocate calls directly (its request checks are among these).
+// OrvAllocL2's work, which OrvAllocate calls directly (its request checks are among those of
+// SearchLevelTwo).
 uint64_t AllocateFromLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
                               std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
   // The verdict is computed once per process; here it costs a load.
   if (!orv::platform::ProcessorCheck().accepted) {
-    return 0;
-  }
-  if (!orv_alloc::LevelTwoSearchIsAllowed(alloc, req, l0, l1, l2)) {
     return 0;
   }
   return orv_alloc::SearchLevelTwo(alloc, req, l0, l1, l2, out);
