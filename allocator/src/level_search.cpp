@@ -272,79 +272,164 @@ void SearchEntry(Search& s, uint64_t entry) {
                         static_cast<unsigned>(s.pos.l1Pos % kSlotEncoding.fieldsPerWord));
 }
 
-// The common small request, served from the level-0 word at the cursor without a descent: the
-// entry bit at l2Pos is set, l1Pos is kept inside that entry at a non-00 slot, l0Pos is kept
-// inside that slot, and its word holds the whole request from l0Pos on, as one run there or, for
-// a single unit, as the word's next free unit. Those are the fields each level of the descent
-// would visit first and the units it would take; the cursor left and the slot and entry
-// recomputed are the descent's too. Returns false, having done nothing, in every other case.
-// Works on locals rather than a Search: the allocator's cursor and counters are each written once.
-// Calls allowed by LevelTwoSearchIsAllowed only.
-ORV_ALLOC_HOT bool ServeFromCursorWord(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
-                                       std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
-                                       std::vector<OrvExtentS>& out) {
+// At least min(need, free units of `word`), and at most that count: all a caller comparing it with
+// `need` has to know, mostly without counting.
+ORV_ALLOC_HOT uint64_t FreeUnitsUpTo(uint64_t word, uint64_t need) {
+  if (word == 0) {
+    return 0;
+  }
+  if (need == 1) {
+    return 1;
+  }
+  const unsigned low = LowestSetBit(word);
+  if (word == kAllOnes << low) {  // free from its lowest free unit to the end of the word
+    return kUnitsPerWord - low;
+  }
+  return SetBitCount(word);
+}
+
+// The common request, served without the general descent when the descent would find all of it
+// in the level-1 word at the cursor. That holds when the entry bit at l2Pos is set, l1Pos is kept
+// inside that entry, and the units from where the descent starts in that word to the end of its
+// non-00 slots are enough. The descent then starts at the first non-00 slot from l1Pos: at the
+// kept l0Pos if that slot is l1Pos's and l0Pos lies inside it, at the next non-00 slot's first
+// unit if l0Pos lies past it, else at the slot's first unit. It visits that slot and the later
+// non-00 slots of the word from their first units, takes the first free units in ascending order,
+// recomputes each slot it visited and the entry, and stops with l1Pos at the last slot and l0Pos
+// after the last unit taken. So does this, on locals. Returns false, having read only, in every
+// other case. Calls allowed by LevelTwoSearchIsAllowed only: there, a non-00 slot always has a
+// level-0 word.
+ORV_ALLOC_HOT bool ServeFromCursorSlots(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
+                                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
+                                        std::vector<OrvExtentS>& out) {
+  constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
+  constexpr unsigned kFieldsPerWord = kSlotEncoding.fieldsPerWord;
   const OrvAllocPosS pos = alloc.pos;
   const uint64_t slotsPerEntry = alloc.l1SlotsPerL2Bit;
   const uint64_t unitsPerSlot = alloc.l0BitsPerL1Slot;
+  const uint64_t wordsPerSlot = alloc.wordsPerEntry;
   const uint64_t l2Word = pos.l2Pos / kEntryEncoding.fieldsPerWord;
   uint64_t* const l2Data = l2.data();
   if ((l2Data[l2Word] >> (pos.l2Pos % kEntryEncoding.fieldsPerWord) & 1u) == 0 || pos.l1Pos == kUnsetPos ||
       Locate(pos.l1Pos, pos.l2Pos * slotsPerEntry, slotsPerEntry) != KeptPosition::kInside) {
     return false;
   }
-  const uint64_t slot = pos.l1Pos;
-  const uint64_t l1Word = slot / kSlotEncoding.fieldsPerWord;
+  const uint64_t l1Word = pos.l1Pos / kFieldsPerWord;
   const uint64_t l1Words = l1.size();
   uint64_t* const l1Data = l1.data();
-  const unsigned slotShift = static_cast<unsigned>(kSlotEncoding.fieldBits * (slot % kSlotEncoding.fieldsPerWord));
-  if (l1Word >= l1Words || (l1Data[l1Word] >> slotShift & kSlotEncoding.fieldMask) == 0 ||
-      pos.l0Pos == kUnsetPos || Locate(pos.l0Pos, slot * unitsPerSlot, unitsPerSlot) != KeptPosition::kInside) {
+  if (l1Word >= l1Words) {
     return false;
   }
-  const uint64_t w = pos.l0Pos / kUnitsPerWord;
-  const uint64_t l0Words = l0.size();
-  if (w >= l0Words) {
+  const uint64_t m = l1Data[l1Word];  // the descent's working copy of the level-1 word
+  // The first slot the descent visits, and where in it.
+  const unsigned keptField = static_cast<unsigned>(pos.l1Pos % kFieldsPerWord);
+  uint64_t fields = BitsFrom(m, kFieldBits * keptField);
+  if (fields == 0) {
     return false;
   }
-  uint64_t* const l0Data = l0.data();
-  const unsigned b = static_cast<unsigned>(pos.l0Pos % kUnitsPerWord);
-  const uint64_t unit = req.allocUnit;
-  const Divider unitDivider(unit);
-  const uint64_t need = unitDivider.Quotient(req.allocLen);
-  const uint64_t x = l0Data[w];
-  unsigned first = b;
-  if (need == 1) {
-    const uint64_t free = BitsFrom(x, b);
-    if (free == 0) {
-      return false;
+  unsigned field = LowestSetBit(fields) / kFieldBits;
+  uint64_t slot = kFieldsPerWord * l1Word + field;
+  uint64_t l0Pos = slot * unitsPerSlot;
+  if (field == keptField && pos.l0Pos != kUnsetPos) {
+    const KeptPosition where = Locate(pos.l0Pos, l0Pos, unitsPerSlot);
+    if (where == KeptPosition::kInside) {
+      l0Pos = pos.l0Pos;
+    } else if (where == KeptPosition::kPastEnd) {
+      fields = field + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (field + 1)) : 0;
+      if (fields == 0) {
+        return false;
+      }
+      field = LowestSetBit(fields) / kFieldBits;
+      slot = kFieldsPerWord * l1Word + field;
+      l0Pos = slot * unitsPerSlot;
     }
-    first = LowestSetBit(free);
-  } else if (need > kUnitsPerWord - b ||
-             (x & RunMask(b, static_cast<unsigned>(need))) != RunMask(b, static_cast<unsigned>(need))) {
+  }
+  const uint64_t l0Words = l0.size();
+  uint64_t* const l0Data = l0.data();
+  if (l0Pos / kUnitsPerWord >= l0Words) {
     return false;
   }
-  const unsigned count = static_cast<unsigned>(need);
-  const uint32_t length = static_cast<uint32_t>(count * unit);  // 64 x unit fits in 32 bits
+  const uint64_t unit = req.allocUnit;
+  uint64_t need = Divider(unit).Quotient(req.allocLen);
+  // Enough free units from there to the end of the word's non-00 slots?
+  {
+    uint64_t w = l0Pos / kUnitsPerWord;
+    uint64_t free = FreeUnitsUpTo(BitsFrom(l0Data[w], static_cast<unsigned>(l0Pos % kUnitsPerWord)), need);
+    uint64_t s = slot;
+    unsigned f = field;
+    for (;;) {
+      const uint64_t slotEnd = GroupEnd(s, wordsPerSlot, l0Words);
+      for (++w; free < need && w < slotEnd; ++w) {
+        free += FreeUnitsUpTo(l0Data[w], need - free);
+      }
+      if (free >= need) {
+        break;
+      }
+      const uint64_t later = f + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (f + 1)) : 0;
+      if (later == 0) {
+        return false;
+      }
+      f = LowestSetBit(later) / kFieldBits;
+      s = kFieldsPerWord * l1Word + f;
+      w = s * wordsPerSlot;
+      free += FreeUnitsUpTo(l0Data[w], need - free);
+    }
+  }
+  // Take them, slot by slot, as TakeUnitsOfSlot and ScanFields<SlotLevel> do.
   try {
-    AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + first), length);
+    for (;;) {
+      const uint64_t slotEnd = GroupEnd(slot, wordsPerSlot, l0Words);
+      uint64_t w = l0Pos / kUnitsPerWord;
+      unsigned b = static_cast<unsigned>(l0Pos % kUnitsPerWord);
+      for (; need != 0 && w < slotEnd; ++w, b = 0) {
+        const uint64_t x = l0Data[w];
+        const unsigned n = need < kUnitsPerWord - b ? static_cast<unsigned>(need) : kUnitsPerWord - b;
+        const uint64_t mask = RunMask(b, n);
+        if ((x & mask) == mask) {
+          const uint32_t length = static_cast<uint32_t>(n * unit);  // 64 x unit fits in 32 bits
+          AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + b), length);
+          l0Data[w] = x & ~mask;
+          l0Pos = kUnitsPerWord * w + b + n;
+          need -= n;
+          continue;
+        }
+        uint64_t left = BitsFrom(x, b);
+        while (need != 0 && left != 0) {
+          const unsigned k = LowestSetBit(left);
+          const unsigned run = RunLengthFrom(left, k);
+          const unsigned take = need < run ? static_cast<unsigned>(need) : run;
+          AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + k), static_cast<uint32_t>(take * unit));
+          left &= ~RunMask(k, take);
+          l0Data[w] &= ~RunMask(k, take);
+          l0Pos = kUnitsPerWord * w + k + take;
+          need -= take;
+        }
+        if (need != 0) {
+          l0Pos = AfterWord(w, l0Words, kUnitsPerWord);
+        }
+      }
+      const uint64_t state = StateOfSlotWords(l0Data + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
+      const uint64_t oldState = ReplaceSlotState(l1Data[l1Word], slot, state);
+      MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
+      if (need == 0) {
+        break;
+      }
+      field = LowestSetBit(BitsFrom(m, kFieldBits * (field + 1))) / kFieldBits;
+      slot = kFieldsPerWord * l1Word + field;
+      l0Pos = slot * unitsPerSlot;
+    }
   } catch (...) {
-    // Nothing was taken; the slot and the entry are still recomputed, as the descent does.
+    // As the descent leaves it: the slot being searched and the entry recomputed, the cursor there.
+    alloc.pos.l1Pos = slot;
+    alloc.pos.l0Pos = l0Pos;
     RecomputeSlotState(alloc, l0, l1, l1Word, slot);
     RecomputeEntryBit(alloc, l1, l2, l2Word, pos.l2Pos);
     throw;
   }
-  l0Data[w] = x & ~RunMask(first, count);
-  alloc.pos.l0Pos = kUnitsPerWord * w + first + count;
-  // The slot's words: slot x W < l0Words, as the allowed call has no non-00 slot without a word.
-  const uint64_t wordsPerSlot = alloc.wordsPerEntry;
-  const uint64_t firstWord = slot * wordsPerSlot;
-  const uint64_t left = l0Words - firstWord;
-  const uint64_t state = StateOfSlotWords(l0Data + firstWord, left < wordsPerSlot ? left : wordsPerSlot, wordsPerSlot);
-  uint64_t& slotWord = l1Data[l1Word];
-  const uint64_t oldState = ReplaceSlotState(slotWord, slot, state);
-  MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
+  alloc.pos.l1Pos = slot;
+  alloc.pos.l0Pos = l0Pos;
   // A non-zero level-1 word of the entry keeps its bit set; otherwise look at the entry's words.
-  if (slotWord == 0) {
+  if (l1Data[l1Word] == 0) {
     SetEntryBit(l2Data[l2Word], l1Data, l1Words, pos.l2Pos, wordsPerSlot);
   }
   return true;
@@ -373,7 +458,7 @@ uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vect
   if (!LevelTwoSearchIsAllowed(alloc, req, l0, l1, l2)) {
     return 0;
   }
-  if (__builtin_expect(ServeFromCursorWord(alloc, req, l0, l1, l2, out), 1)) {
+  if (__builtin_expect(ServeFromCursorSlots(alloc, req, l0, l1, l2, out), 1)) {
     return req.allocLen;
   }
   return DescendFromLevelTwo(alloc, req, l0, l1, l2, out);
