@@ -22,20 +22,6 @@ inline uint64_t RunMask(unsigned b, unsigned n) {
   return (n == 64 ? kAllOnes : ((uint64_t{1} << n) - 1)) << b;
 }
 
-// Number of set bits of `word`: the instruction where the target has one, else a few shifts and
-// adds in line (the library call a baseline x86-64 build makes instead costs more than the search
-// step that needs the count).
-inline unsigned SetBitCount(uint64_t word) {
-#if defined(__aarch64__) || defined(__POPCNT__)
-  return static_cast<unsigned>(__builtin_popcountll(word));
-#else
-  word -= (word >> 1) & 0x5555555555555555u;
-  word = (word & 0x3333333333333333u) + ((word >> 2) & 0x3333333333333333u);
-  word = (word + (word >> 4)) & 0x0f0f0f0f0f0f0f0fu;
-  return static_cast<unsigned>((word * 0x0101010101010101u) >> 56);
-#endif
-}
-
 // Number of consecutive set bits of `word` starting at bit k (k < 64).
 inline unsigned RunLengthFrom(uint64_t word, unsigned k) {
   const uint64_t inverted = ~(word >> k);  // the shift brings in zeros, so this ends at bit 64 - k

@@ -272,36 +272,69 @@ void SearchEntry(Search& s, uint64_t entry) {
                         static_cast<unsigned>(s.pos.l1Pos % kSlotEncoding.fieldsPerWord));
 }
 
-// At least min(need, free units of `word`), and at most that count: all a caller comparing it with
-// `need` has to know, mostly without counting.
-ORV_ALLOC_HOT uint64_t FreeUnitsUpTo(uint64_t word, uint64_t need) {
-  if (word == 0) {
-    return 0;
-  }
-  if (need == 1) {
-    return 1;
-  }
-  const unsigned low = LowestSetBit(word);
-  if (word == kAllOnes << low) {  // free from its lowest free unit to the end of the word
-    return kUnitsPerWord - low;
-  }
-  return SetBitCount(word);
+// Both passes of the descent over level 2, from the cursor and then from word 0; returns the
+// bytes allocated. Out of line, so the common call that the cursor's level-1 word serves needs no
+// Search.
+__attribute__((noinline)) uint64_t DescendFromLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req,
+                                                       std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                                       std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  Search s = StartSearch(alloc, req, 0, l0, &l1, &l2, out);
+  RunSearch(alloc, s, [&s] {
+    const uint64_t start = s.pos.l2Pos / kEntryEncoding.fieldsPerWord;
+    const unsigned field = static_cast<unsigned>(s.pos.l2Pos % kEntryEncoding.fieldsPerWord);
+    ScanFields<EntryLevel>(s, start, s.l2Words, field);
+    // The second pass reaches what lies below the cursor, the start word again from its first field.
+    ScanFields<EntryLevel>(s, 0, start + 1, 0);
+  });
+  return s.allocated;
 }
 
-// The common request, served without the general descent when the descent would find all of it
-// in the level-1 word at the cursor. That holds when the entry bit at l2Pos is set, l1Pos is kept
-// inside that entry, and the units from where the descent starts in that word to the end of its
-// non-00 slots are enough. The descent then starts at the first non-00 slot from l1Pos: at the
-// kept l0Pos if that slot is l1Pos's and l0Pos lies inside it, at the next non-00 slot's first
-// unit if l0Pos lies past it, else at the slot's first unit. It visits that slot and the later
-// non-00 slots of the word from their first units, takes the first free units in ascending order,
-// recomputes each slot it visited and the entry, and stops with l1Pos at the last slot and l0Pos
-// after the last unit taken. So does this, on locals. Returns false, having read only, in every
-// other case. Calls allowed by LevelTwoSearchIsAllowed only: there, a non-00 slot always has a
-// level-0 word.
-ORV_ALLOC_HOT bool ServeFromCursorSlots(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
-                                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
-                                        std::vector<OrvExtentS>& out) {
+// The rest of a descent that TakeFromCursorWord began: it has searched the level-1 word at the
+// cursor and taken `allocated` bytes, short of the request. Goes on exactly where the descent
+// stands then: leaving that word, the entry's later level-1 words, the entry recomputed, the rest
+// of the first pass over level 2 and the second pass. Returns the bytes allocated in all.
+__attribute__((noinline)) uint64_t ContinueDescent(OrvAllocator& alloc, const OrvAllocInfoS& req, uint64_t allocated,
+                                                   std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                                   std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  Search s = StartSearch(alloc, req, allocated, l0, &l1, &l2, out);
+  RunSearch(alloc, s, [&s] {
+    const uint64_t entry = s.pos.l2Pos;
+    const uint64_t l2Word = entry / kEntryEncoding.fieldsPerWord;
+    const uint64_t l1Word = s.pos.l1Pos / kSlotEncoding.fieldsPerWord;
+    // As ScanFields<SlotLevel> leaves a word.
+    s.pos.l0Pos = kUnsetPos;
+    s.pos.l1Pos = AfterWord(l1Word, s.l1Words, kSlotEncoding.fieldsPerWord);
+    try {
+      ScanFields<SlotLevel>(s, l1Word + 1, GroupEnd(entry, s.wordsPerGroup, s.l1Words), 0);
+    } catch (...) {
+      RecomputeEntry(s, l2Word, entry);
+      throw;
+    }
+    RecomputeEntry(s, l2Word, entry);
+    if (s.allocated >= s.allocLen) {
+      return;
+    }
+    ScanFields<EntryLevel>(s, l2Word, s.l2Words, static_cast<unsigned>(entry % kEntryEncoding.fieldsPerWord) + 1);
+    ScanFields<EntryLevel>(s, 0, l2Word + 1, 0);
+  });
+  return s.allocated;
+}
+
+// The start of the descent, when it begins inside the level-1 word at the cursor: the entry bit
+// at l2Pos is set, l1Pos is kept inside that entry, and the level-0 word where the search starts
+// exists. The descent then visits the word's non-00 slots from l1Pos on: the first at the kept
+// l0Pos if that is l1Pos's slot and l0Pos lies inside it, or from the next non-00 slot's first
+// unit if l0Pos lies past it, else from its first unit; every later one from its first unit. It
+// takes the first free units in ascending order, recomputes each slot it visits, and stops with
+// l1Pos at the last slot and l0Pos after the last unit taken, then recomputes the entry. This does
+// the same on locals, and hands a request the word cannot fill to ContinueDescent. Returns the
+// bytes allocated, or kNotStarted, having only read, when the descent does not begin so. Calls
+// allowed by LevelTwoSearchIsAllowed only: there, a non-00 slot always has a level-0 word.
+constexpr uint64_t kNotStarted = ~uint64_t{0};
+
+ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
+                                          std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
+                                          std::vector<OrvExtentS>& out) {
   constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
   constexpr unsigned kFieldsPerWord = kSlotEncoding.fieldsPerWord;
   const OrvAllocPosS pos = alloc.pos;
@@ -312,72 +345,43 @@ ORV_ALLOC_HOT bool ServeFromCursorSlots(OrvAllocator& alloc, const OrvAllocInfoS
   uint64_t* const l2Data = l2.data();
   if ((l2Data[l2Word] >> (pos.l2Pos % kEntryEncoding.fieldsPerWord) & 1u) == 0 || pos.l1Pos == kUnsetPos ||
       Locate(pos.l1Pos, pos.l2Pos * slotsPerEntry, slotsPerEntry) != KeptPosition::kInside) {
-    return false;
+    return kNotStarted;
   }
   const uint64_t l1Word = pos.l1Pos / kFieldsPerWord;
   const uint64_t l1Words = l1.size();
   uint64_t* const l1Data = l1.data();
   if (l1Word >= l1Words) {
-    return false;
+    return kNotStarted;
   }
   const uint64_t m = l1Data[l1Word];  // the descent's working copy of the level-1 word
-  // The first slot the descent visits, and where in it.
+  const uint64_t l0Words = l0.size();
+  uint64_t* const l0Data = l0.data();
+  // The first slot the descent visits, and where in it; none: the descent leaves the word at once.
   const unsigned keptField = static_cast<unsigned>(pos.l1Pos % kFieldsPerWord);
   uint64_t fields = BitsFrom(m, kFieldBits * keptField);
-  if (fields == 0) {
-    return false;
-  }
-  unsigned field = LowestSetBit(fields) / kFieldBits;
+  unsigned field = fields != 0 ? LowestSetBit(fields) / kFieldBits : 0;
   uint64_t slot = kFieldsPerWord * l1Word + field;
   uint64_t l0Pos = slot * unitsPerSlot;
-  if (field == keptField && pos.l0Pos != kUnsetPos) {
+  if (fields != 0 && field == keptField && pos.l0Pos != kUnsetPos) {
     const KeptPosition where = Locate(pos.l0Pos, l0Pos, unitsPerSlot);
     if (where == KeptPosition::kInside) {
+      if (pos.l0Pos / kUnitsPerWord >= l0Words) {
+        return kNotStarted;
+      }
       l0Pos = pos.l0Pos;
     } else if (where == KeptPosition::kPastEnd) {
       fields = field + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (field + 1)) : 0;
-      if (fields == 0) {
-        return false;
-      }
-      field = LowestSetBit(fields) / kFieldBits;
+      field = fields != 0 ? LowestSetBit(fields) / kFieldBits : 0;
       slot = kFieldsPerWord * l1Word + field;
       l0Pos = slot * unitsPerSlot;
     }
   }
-  const uint64_t l0Words = l0.size();
-  uint64_t* const l0Data = l0.data();
-  if (l0Pos / kUnitsPerWord >= l0Words) {
-    return false;
-  }
   const uint64_t unit = req.allocUnit;
-  uint64_t need = Divider(unit).Quotient(req.allocLen);
-  // Enough free units from there to the end of the word's non-00 slots?
-  {
-    uint64_t w = l0Pos / kUnitsPerWord;
-    uint64_t free = FreeUnitsUpTo(BitsFrom(l0Data[w], static_cast<unsigned>(l0Pos % kUnitsPerWord)), need);
-    uint64_t s = slot;
-    unsigned f = field;
-    for (;;) {
-      const uint64_t slotEnd = GroupEnd(s, wordsPerSlot, l0Words);
-      for (++w; free < need && w < slotEnd; ++w) {
-        free += FreeUnitsUpTo(l0Data[w], need - free);
-      }
-      if (free >= need) {
-        break;
-      }
-      const uint64_t later = f + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (f + 1)) : 0;
-      if (later == 0) {
-        return false;
-      }
-      f = LowestSetBit(later) / kFieldBits;
-      s = kFieldsPerWord * l1Word + f;
-      w = s * wordsPerSlot;
-      free += FreeUnitsUpTo(l0Data[w], need - free);
-    }
-  }
-  // Take them, slot by slot, as TakeUnitsOfSlot and ScanFields<SlotLevel> do.
+  const uint64_t wanted = Divider(unit).Quotient(req.allocLen);
+  uint64_t need = wanted;
+  // Take units slot by slot, as TakeUnitsOfSlot and ScanFields<SlotLevel> do.
   try {
-    for (;;) {
+    while (fields != 0) {
       const uint64_t slotEnd = GroupEnd(slot, wordsPerSlot, l0Words);
       uint64_t w = l0Pos / kUnitsPerWord;
       unsigned b = static_cast<unsigned>(l0Pos % kUnitsPerWord);
@@ -386,8 +390,7 @@ ORV_ALLOC_HOT bool ServeFromCursorSlots(OrvAllocator& alloc, const OrvAllocInfoS
         const unsigned n = need < kUnitsPerWord - b ? static_cast<unsigned>(need) : kUnitsPerWord - b;
         const uint64_t mask = RunMask(b, n);
         if ((x & mask) == mask) {
-          const uint32_t length = static_cast<uint32_t>(n * unit);  // 64 x unit fits in 32 bits
-          AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + b), length);
+          AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + b), static_cast<uint32_t>(n * unit));
           l0Data[w] = x & ~mask;
           l0Pos = kUnitsPerWord * w + b + n;
           need -= n;
@@ -398,6 +401,7 @@ ORV_ALLOC_HOT bool ServeFromCursorSlots(OrvAllocator& alloc, const OrvAllocInfoS
           const unsigned k = LowestSetBit(left);
           const unsigned run = RunLengthFrom(left, k);
           const unsigned take = need < run ? static_cast<unsigned>(need) : run;
+          // 64 x unit fits in 32 bits (call_limits), so every length here is exact.
           AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + k), static_cast<uint32_t>(take * unit));
           left &= ~RunMask(k, take);
           l0Data[w] &= ~RunMask(k, take);
@@ -414,9 +418,12 @@ ORV_ALLOC_HOT bool ServeFromCursorSlots(OrvAllocator& alloc, const OrvAllocInfoS
       if (need == 0) {
         break;
       }
-      field = LowestSetBit(BitsFrom(m, kFieldBits * (field + 1))) / kFieldBits;
-      slot = kFieldsPerWord * l1Word + field;
-      l0Pos = slot * unitsPerSlot;
+      fields = field + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (field + 1)) : 0;
+      if (fields != 0) {
+        field = LowestSetBit(fields) / kFieldBits;
+        slot = kFieldsPerWord * l1Word + field;
+        l0Pos = slot * unitsPerSlot;
+      }
     }
   } catch (...) {
     // As the descent leaves it: the slot being searched and the entry recomputed, the cursor there.
@@ -428,27 +435,14 @@ ORV_ALLOC_HOT bool ServeFromCursorSlots(OrvAllocator& alloc, const OrvAllocInfoS
   }
   alloc.pos.l1Pos = slot;
   alloc.pos.l0Pos = l0Pos;
+  if (need != 0) {
+    return ContinueDescent(alloc, req, (wanted - need) * unit, l0, l1, l2, out);
+  }
   // A non-zero level-1 word of the entry keeps its bit set; otherwise look at the entry's words.
   if (l1Data[l1Word] == 0) {
     SetEntryBit(l2Data[l2Word], l1Data, l1Words, pos.l2Pos, wordsPerSlot);
   }
-  return true;
-}
-
-// Both passes of the descent over level 2, from the cursor and then from word 0; returns the
-// bytes allocated. Out of line, so the common call that the cursor's word serves needs no Search.
-__attribute__((noinline)) uint64_t DescendFromLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req,
-                                                       std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
-                                                       std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
-  Search s = StartSearch(alloc, req, 0, l0, &l1, &l2, out);
-  RunSearch(alloc, s, [&s] {
-    const uint64_t start = s.pos.l2Pos / kEntryEncoding.fieldsPerWord;
-    const unsigned field = static_cast<unsigned>(s.pos.l2Pos % kEntryEncoding.fieldsPerWord);
-    ScanFields<EntryLevel>(s, start, s.l2Words, field);
-    // The second pass reaches what lies below the cursor, the start word again from its first field.
-    ScanFields<EntryLevel>(s, 0, start + 1, 0);
-  });
-  return s.allocated;
+  return req.allocLen;
 }
 
 }  // namespace
@@ -458,8 +452,9 @@ uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vect
   if (!LevelTwoSearchIsAllowed(alloc, req, l0, l1, l2)) {
     return 0;
   }
-  if (__builtin_expect(ServeFromCursorSlots(alloc, req, l0, l1, l2, out), 1)) {
-    return req.allocLen;
+  const uint64_t taken = TakeFromCursorWord(alloc, req, l0, l1, l2, out);
+  if (__builtin_expect(taken != kNotStarted, 1)) {
+    return taken;
   }
   return DescendFromLevelTwo(alloc, req, l0, l1, l2, out);
 }
