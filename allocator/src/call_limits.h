@@ -60,12 +60,25 @@ inline bool FieldsWithoutLowerWordsAreZero(const uint64_t* upper, uint64_t upper
 // Everything OrvAllocL2 needs: the above for all three levels, a non-empty level 2 and
 // l2Pos < 64 x its word count. Inline, as it runs on every allocation; the slow part of the level
 // checks only runs for levels longer than OrvBuildLevels makes them.
-inline bool LevelTwoSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req,
-                                    const std::vector<uint64_t>& l0, const std::vector<uint64_t>& l1,
-                                    const std::vector<uint64_t>& l2) {
-  const uint64_t n0 = l0.size();
-  const uint64_t n1 = l1.size();
-  const uint64_t n2 = l2.size();
+// The three levels' words and word counts, read from the vectors once per call (an out-of-line
+// call would otherwise force them to be read again).
+struct LevelWords {
+  uint64_t* l0;
+  uint64_t n0;
+  uint64_t* l1;
+  uint64_t n1;
+  uint64_t* l2;
+  uint64_t n2;
+};
+
+inline LevelWords WordsOf(std::vector<uint64_t>& l0, std::vector<uint64_t>& l1, std::vector<uint64_t>& l2) {
+  return LevelWords{l0.data(), l0.size(), l1.data(), l1.size(), l2.data(), l2.size()};
+}
+
+inline bool LevelTwoSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const LevelWords& levels) {
+  const uint64_t n0 = levels.n0;
+  const uint64_t n1 = levels.n1;
+  const uint64_t n2 = levels.n2;
   const uint64_t unit = req.allocUnit;
   const uint64_t w = alloc.wordsPerEntry;
   uint64_t l0Bytes = 0;  // n0 x unit
@@ -83,8 +96,8 @@ inline bool LevelTwoSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInf
   if (__builtin_expect(!whole, 0)) {
     return false;
   }
-  return FieldsWithoutLowerWordsAreZero(l1.data(), n1, n0, w, kSlotEncoding) &&
-         FieldsWithoutLowerWordsAreZero(l2.data(), n2, n1, w, kEntryEncoding);
+  return FieldsWithoutLowerWordsAreZero(levels.l1, n1, n0, w, kSlotEncoding) &&
+         FieldsWithoutLowerWordsAreZero(levels.l2, n2, n1, w, kEntryEncoding);
 }
 
 // Everything OrvAllocL1 needs when called directly.

@@ -332,9 +332,9 @@ __attribute__((noinline)) uint64_t ContinueDescent(OrvAllocator& alloc, const Or
 // allowed by LevelTwoSearchIsAllowed only: there, a non-00 slot always has a level-0 word.
 constexpr uint64_t kNotStarted = ~uint64_t{0};
 
-ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
-                                          std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
-                                          std::vector<OrvExtentS>& out) {
+ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInfoS& req, const LevelWords& levels,
+                                          std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                          std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
   constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
   constexpr unsigned kFieldsPerWord = kSlotEncoding.fieldsPerWord;
   const OrvAllocPosS pos = alloc.pos;
@@ -342,20 +342,20 @@ ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInf
   const uint64_t unitsPerSlot = alloc.l0BitsPerL1Slot;
   const uint64_t wordsPerSlot = alloc.wordsPerEntry;
   const uint64_t l2Word = pos.l2Pos / kEntryEncoding.fieldsPerWord;
-  uint64_t* const l2Data = l2.data();
+  uint64_t* const l2Data = levels.l2;
   if ((l2Data[l2Word] >> (pos.l2Pos % kEntryEncoding.fieldsPerWord) & 1u) == 0 || pos.l1Pos == kUnsetPos ||
       Locate(pos.l1Pos, pos.l2Pos * slotsPerEntry, slotsPerEntry) != KeptPosition::kInside) {
     return kNotStarted;
   }
   const uint64_t l1Word = pos.l1Pos / kFieldsPerWord;
-  const uint64_t l1Words = l1.size();
-  uint64_t* const l1Data = l1.data();
+  const uint64_t l1Words = levels.n1;
+  uint64_t* const l1Data = levels.l1;
   if (l1Word >= l1Words) {
     return kNotStarted;
   }
   const uint64_t m = l1Data[l1Word];  // the descent's working copy of the level-1 word
-  const uint64_t l0Words = l0.size();
-  uint64_t* const l0Data = l0.data();
+  const uint64_t l0Words = levels.n0;
+  uint64_t* const l0Data = levels.l0;
   // The first slot the descent visits, and where in it; none: the descent leaves the word at once.
   const unsigned keptField = static_cast<unsigned>(pos.l1Pos % kFieldsPerWord);
   uint64_t fields = BitsFrom(m, kFieldBits * keptField);
@@ -449,10 +449,11 @@ ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInf
 
 uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
                         std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
-  if (!LevelTwoSearchIsAllowed(alloc, req, l0, l1, l2)) {
+  const LevelWords levels = WordsOf(l0, l1, l2);
+  if (!LevelTwoSearchIsAllowed(alloc, req, levels)) {
     return 0;
   }
-  const uint64_t taken = TakeFromCursorWord(alloc, req, l0, l1, l2, out);
+  const uint64_t taken = TakeFromCursorWord(alloc, req, levels, l0, l1, l2, out);
   if (__builtin_expect(taken != kNotStarted, 1)) {
     return taken;
   }
