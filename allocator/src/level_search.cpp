@@ -332,6 +332,17 @@ __attribute__((noinline)) uint64_t ContinueDescent(OrvAllocator& alloc, const Or
 // allowed by LevelTwoSearchIsAllowed only: there, a non-00 slot always has a level-0 word.
 constexpr uint64_t kNotStarted = ~uint64_t{0};
 
+// What TakeFromCursorWord leaves when the output vector cannot grow, as the descent leaves it:
+// the cursor at the slot being searched, that slot and the entry recomputed.
+__attribute__((noinline, cold)) void LeaveAfterFailure(OrvAllocator& alloc, std::vector<uint64_t>& l0,
+                                                       std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
+                                                       uint64_t slot, uint64_t l0Pos) {
+  alloc.pos.l1Pos = slot;
+  alloc.pos.l0Pos = l0Pos;
+  RecomputeSlotState(alloc, l0, l1, slot / kSlotEncoding.fieldsPerWord, slot);
+  RecomputeEntryBit(alloc, l1, l2, alloc.pos.l2Pos / kEntryEncoding.fieldsPerWord, alloc.pos.l2Pos);
+}
+
 ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInfoS& req, const LevelWords& levels,
                                           std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
                                           std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
@@ -379,6 +390,36 @@ ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInf
   const uint64_t unit = req.allocUnit;
   const uint64_t wanted = Divider(unit).Quotient(req.allocLen);
   uint64_t need = wanted;
+  // The common small request: the first level-0 word holds all of it, as one run from l0Pos or,
+  // for one unit, as its next free unit. The loop below would take the same, in more steps.
+  if (fields != 0 && need <= kUnitsPerWord - l0Pos % kUnitsPerWord) {
+    const uint64_t w = l0Pos / kUnitsPerWord;
+    const unsigned b = static_cast<unsigned>(l0Pos % kUnitsPerWord);
+    const uint64_t x = l0Data[w];
+    const uint64_t run = RunMask(b, static_cast<unsigned>(need));
+    const uint64_t freeFromB = BitsFrom(x, b);
+    if ((x & run) == run || (need == 1 && freeFromB != 0)) {
+      const unsigned k = (x & run) == run ? b : LowestSetBit(freeFromB);
+      try {
+        AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + k), static_cast<uint32_t>(need * unit));
+      } catch (...) {
+        LeaveAfterFailure(alloc, l0, l1, l2, slot, l0Pos);
+        throw;
+      }
+      l0Data[w] = x & ~RunMask(k, static_cast<unsigned>(need));
+      const uint64_t slotEnd = GroupEnd(slot, wordsPerSlot, l0Words);
+      const uint64_t state = StateOfSlotWords(l0Data + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
+      const uint64_t oldState = ReplaceSlotState(l1Data[l1Word], slot, state);
+      MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
+      alloc.pos.l1Pos = slot;
+      alloc.pos.l0Pos = kUnitsPerWord * w + k + need;
+      // A non-zero level-1 word of the entry keeps its bit set; otherwise look at the entry's words.
+      if (l1Data[l1Word] == 0) {
+        SetEntryBit(l2Data[l2Word], l1Data, l1Words, pos.l2Pos, wordsPerSlot);
+      }
+      return req.allocLen;
+    }
+  }
   // Take units slot by slot, as TakeUnitsOfSlot and ScanFields<SlotLevel> do.
   try {
     while (fields != 0) {
@@ -426,11 +467,7 @@ ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInf
       }
     }
   } catch (...) {
-    // As the descent leaves it: the slot being searched and the entry recomputed, the cursor there.
-    alloc.pos.l1Pos = slot;
-    alloc.pos.l0Pos = l0Pos;
-    RecomputeSlotState(alloc, l0, l1, l1Word, slot);
-    RecomputeEntryBit(alloc, l1, l2, l2Word, pos.l2Pos);
+    LeaveAfterFailure(alloc, l0, l1, l2, slot, l0Pos);
     throw;
   }
   alloc.pos.l1Pos = slot;
