@@ -46,8 +46,8 @@ bool FieldsPastLowerWordsAreZero(const uint64_t* upper, uint64_t upperWords, uin
 // `lowerWords` words is set (each field covers W lower words; W != 0). Levels sized by
 // OrvBuildLevels are settled by one multiplication: every field then has a lower word, and
 // nothing is read.
-inline bool FieldsWithoutLowerWordsAreZero(const uint64_t* upper, uint64_t upperWords, uint64_t lowerWords,
-                                           uint64_t w, const FieldEncoding& encoding) {
+inline bool FieldsWithoutLowerWordsAreZero(const uint64_t* upper, uint64_t upperWords, uint64_t lowerWords, uint64_t w,
+                                           const FieldEncoding& encoding) {
   uint64_t coveredWords = 0;  // lower words that all of upper's fields cover, W per field
   if (__builtin_expect(!__builtin_mul_overflow(upperWords, encoding.fieldsPerWord * w, &coveredWords) &&
                            coveredWords < lowerWords + w,
@@ -57,9 +57,6 @@ inline bool FieldsWithoutLowerWordsAreZero(const uint64_t* upper, uint64_t upper
   return FieldsPastLowerWordsAreZero(upper, upperWords, lowerWords, w, encoding);
 }
 
-// Everything OrvAllocL2 needs: the above for all three levels, a non-empty level 2 and
-// l2Pos < 64 x its word count. Inline, as it runs on every allocation; the slow part of the level
-// checks only runs for levels longer than OrvBuildLevels makes them.
 // The three levels' words and word counts, read from the vectors once per call (an out-of-line
 // call would otherwise force them to be read again).
 struct LevelWords {
@@ -75,6 +72,9 @@ inline LevelWords WordsOf(std::vector<uint64_t>& l0, std::vector<uint64_t>& l1, 
   return LevelWords{l0.data(), l0.size(), l1.data(), l1.size(), l2.data(), l2.size()};
 }
 
+// Everything OrvAllocL2 needs: the above for all three levels, a non-empty level 2 and
+// l2Pos < 64 x its word count. Inline, as it runs on every allocation; the slow part of the level
+// checks only runs for levels longer than OrvBuildLevels makes them.
 inline bool LevelTwoSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const LevelWords& levels) {
   const uint64_t n0 = levels.n0;
   const uint64_t n1 = levels.n1;

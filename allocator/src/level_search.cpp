@@ -40,8 +40,9 @@ struct Search {
   std::vector<OrvExtentS>& out;
 };
 
-ORV_ALLOC_HOT Search StartSearch(const OrvAllocator& alloc, const OrvAllocInfoS& req, uint64_t allocated, std::vector<uint64_t>& l0,
-                   std::vector<uint64_t>* l1, std::vector<uint64_t>* l2, std::vector<OrvExtentS>& out) {
+ORV_ALLOC_HOT Search StartSearch(const OrvAllocator& alloc, const OrvAllocInfoS& req, uint64_t allocated,
+                                 std::vector<uint64_t>& l0, std::vector<uint64_t>* l1, std::vector<uint64_t>* l2,
+                                 std::vector<OrvExtentS>& out) {
   return Search{req.allocLen,
                 allocated,
                 alloc.pos,
@@ -320,16 +321,7 @@ __attribute__((noinline)) uint64_t ContinueDescent(OrvAllocator& alloc, const Or
   return s.allocated;
 }
 
-// The start of the descent, when it begins inside the level-1 word at the cursor: the entry bit
-// at l2Pos is set, l1Pos is kept inside that entry, and the level-0 word where the search starts
-// exists. The descent then visits the word's non-00 slots from l1Pos on: the first at the kept
-// l0Pos if that is l1Pos's slot and l0Pos lies inside it, or from the next non-00 slot's first
-// unit if l0Pos lies past it, else from its first unit; every later one from its first unit. It
-// takes the first free units in ascending order, recomputes each slot it visits, and stops with
-// l1Pos at the last slot and l0Pos after the last unit taken, then recomputes the entry. This does
-// the same on locals, and hands a request the word cannot fill to ContinueDescent. Returns the
-// bytes allocated, or kNotStarted, having only read, when the descent does not begin so. Calls
-// allowed by LevelTwoSearchIsAllowed only: there, a non-00 slot always has a level-0 word.
+// What TakeFromCursorWord returns when the descent does not begin in the cursor's level-1 word.
 constexpr uint64_t kNotStarted = ~uint64_t{0};
 
 // What TakeFromCursorWord leaves when the output vector cannot grow, as the descent leaves it:
@@ -343,6 +335,16 @@ __attribute__((noinline, cold)) void LeaveAfterFailure(OrvAllocator& alloc, std:
   RecomputeEntryBit(alloc, l1, l2, alloc.pos.l2Pos / kEntryEncoding.fieldsPerWord, alloc.pos.l2Pos);
 }
 
+// The start of the descent, when it begins inside the level-1 word at the cursor: the entry bit
+// at l2Pos is set, l1Pos is kept inside that entry, and the level-0 word where the search starts
+// exists. The descent then visits the word's non-00 slots from l1Pos on: the first at the kept
+// l0Pos if that is l1Pos's slot and l0Pos lies inside it, or from the next non-00 slot's first
+// unit if l0Pos lies past it, else from its first unit; every later one from its first unit. It
+// takes the first free units in ascending order, recomputes each slot it visits, and stops with
+// l1Pos at the last slot and l0Pos after the last unit taken, then recomputes the entry. This does
+// the same on locals, and hands a request the word cannot fill to ContinueDescent. Returns the
+// bytes allocated, or kNotStarted, having only read, when the descent does not begin so. Calls
+// allowed by LevelTwoSearchIsAllowed only: there, a non-00 slot always has a level-0 word.
 ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInfoS& req, const LevelWords& levels,
                                           std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
                                           std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
@@ -408,7 +410,8 @@ ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInf
       }
       l0Data[w] = x & ~RunMask(k, static_cast<unsigned>(need));
       const uint64_t slotEnd = GroupEnd(slot, wordsPerSlot, l0Words);
-      const uint64_t state = StateOfSlotWords(l0Data + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
+      const uint64_t state =
+          StateOfSlotWords(l0Data + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
       const uint64_t oldState = ReplaceSlotState(l1Data[l1Word], slot, state);
       MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
       alloc.pos.l1Pos = slot;
@@ -453,7 +456,8 @@ ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInf
           l0Pos = AfterWord(w, l0Words, kUnitsPerWord);
         }
       }
-      const uint64_t state = StateOfSlotWords(l0Data + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
+      const uint64_t state =
+          StateOfSlotWords(l0Data + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
       const uint64_t oldState = ReplaceSlotState(l1Data[l1Word], slot, state);
       MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
       if (need == 0) {

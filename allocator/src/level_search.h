@@ -4,7 +4,9 @@
 //
 // Levels 2 and 1 are searched by one piece of logic (ScanFields in level_search.cpp): find the
 // next set field of a word from the cursor, descend into its children, recompute the field.
-// Level 0 takes units.
+// Level 0 takes units. SearchLevelTwo first tries the common start of that descent on locals
+// (TakeFromCursorWord: the slots of the level-1 word at the cursor, the first level-0 word alone
+// when it holds the request) and hands the rest to it at the point the descent would stand.
 //
 // Cursor rule for kept positions. A level resumes at its kept child position (l1Pos inside the
 // entry, l0Pos inside the slot) only when that position lies inside the parent's range. A kept

@@ -10,7 +10,7 @@ namespace {
 
 // The processor verdict, taken when the library is loaded (ProcessorCheck reads and judges the
 // register once per process and caches it), so the gate of every allocation is one load of a
-// flag and OrvAllocate passes its arguments on untouched.
+// flag rather than a call.
 const bool gProcessorAccepted = orv::platform::ProcessorCheck().accepted;
 
 // OrvAllocL2's work, which OrvAllocate calls directly (its request checks are among those of
