@@ -117,8 +117,10 @@ inline void SetEntryBit(uint64_t& word, const uint64_t* l1, uint64_t size, uint6
 inline void RecomputeSlotState(OrvAllocator& alloc, const std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
                                uint64_t index, uint64_t slot) {
   const uint64_t newState = SlotStateOf(l0, slot, alloc.wordsPerEntry);
-  const uint64_t oldState = ReplaceSlotState(l1[index], slot, newState);
+  const unsigned shift = static_cast<unsigned>(kSlotEncoding.fieldBits * (slot % kSlotEncoding.fieldsPerWord));
+  const uint64_t oldState = (l1[index] >> shift) & kSlotEncoding.fieldMask;
   MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, newState);
+  l1[index] = (l1[index] & ~(kSlotEncoding.fieldMask << shift)) | (newState << shift);
 }
 
 // Sets bit entry % 64 of l2[index] when any level-1 word of `entry` is non-zero, clears it
