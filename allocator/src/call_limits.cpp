@@ -13,36 +13,22 @@ uint64_t GroupsWithWords(uint64_t words, const Divider& wordsPerGroup) {
   return wordsPerGroup.Quotient(words) + (wordsPerGroup.Remainder(words) != 0 ? 1u : 0u);
 }
 
-// Every field of `encoding` from field `firstField` on is zero in `words`. Checked on every call:
-// for levels of the usual sizes the first field lies past the last word and nothing is read.
-bool FieldsZeroFrom(const std::vector<uint64_t>& words, uint64_t firstField, const FieldEncoding& encoding) {
+// Every field of `encoding` from field `firstField` on is zero in the `size` words at `words`.
+bool FieldsZeroFrom(const uint64_t* words, uint64_t size, uint64_t firstField, const FieldEncoding& encoding) {
   uint64_t index = firstField / encoding.fieldsPerWord;
-  if (index >= words.size()) {
+  if (index >= size) {
     return true;
   }
   const unsigned firstBit = static_cast<unsigned>((firstField % encoding.fieldsPerWord) * encoding.fieldBits);
   if (BitsFrom(words[index], firstBit) != 0) {
     return false;
   }
-  for (++index; index < words.size(); ++index) {
+  for (++index; index < size; ++index) {
     if (words[index] != 0) {
       return false;
     }
   }
   return true;
-}
-
-// No field of `upper` that has no word in a lower level of `lowerWords` words is set (each field
-// covers W lower words). Levels sized by OrvBuildLevels are settled by one multiplication: every
-// field of `upper` then has a lower word, and nothing is read.
-inline bool FieldsWithoutLowerWordsAreZero(const std::vector<uint64_t>& upper, uint64_t lowerWords, uint64_t w,
-                                           const FieldEncoding& encoding) {
-  uint64_t coveredWords = 0;  // lower words that all of upper's fields cover, W per field
-  if (!__builtin_mul_overflow(uint64_t{upper.size()}, encoding.fieldsPerWord * w, &coveredWords) &&
-      coveredWords < lowerWords + w) {
-    return true;
-  }
-  return FieldsZeroFrom(upper, GroupsWithWords(lowerWords, Divider(w)), encoding);
 }
 
 inline bool IsServable(const OrvAllocator& alloc, const OrvAllocInfoS& req) {
@@ -71,10 +57,15 @@ inline bool LevelZeroAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req
 inline bool LevelOneAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0,
                             const std::vector<uint64_t>& l1) {
   return LevelZeroAllowed(alloc, req, l0) && l1.size() <= kMaxLevelWords &&
-         FieldsWithoutLowerWordsAreZero(l1, l0.size(), alloc.wordsPerEntry, kSlotEncoding);
+         FieldsWithoutLowerWordsAreZero(l1.data(), l1.size(), l0.size(), alloc.wordsPerEntry, kSlotEncoding);
 }
 
 }  // namespace
+
+bool FieldsPastLowerWordsAreZero(const uint64_t* upper, uint64_t upperWords, uint64_t lowerWords, uint64_t w,
+                                 const FieldEncoding& encoding) {
+  return FieldsZeroFrom(upper, upperWords, GroupsWithWords(lowerWords, Divider(w)), encoding);
+}
 
 bool RequestIsServable(const OrvAllocator& alloc, const OrvAllocInfoS& req) {
   return IsServable(alloc, req);
@@ -90,12 +81,12 @@ bool LevelZeroIsAddressable(const std::vector<uint64_t>& l0, uint64_t unit) {
 
 bool SlotsLieInLevelZero(const OrvAllocator& alloc, const std::vector<uint64_t>& l0,
                          const std::vector<uint64_t>& l1) {
-  return FieldsWithoutLowerWordsAreZero(l1, l0.size(), alloc.wordsPerEntry, kSlotEncoding);
+  return FieldsWithoutLowerWordsAreZero(l1.data(), l1.size(), l0.size(), alloc.wordsPerEntry, kSlotEncoding);
 }
 
 bool EntriesLieInLevelOne(const OrvAllocator& alloc, const std::vector<uint64_t>& l1,
                           const std::vector<uint64_t>& l2) {
-  return FieldsWithoutLowerWordsAreZero(l2, l1.size(), alloc.wordsPerEntry, kEntryEncoding);
+  return FieldsWithoutLowerWordsAreZero(l2.data(), l2.size(), l1.size(), alloc.wordsPerEntry, kEntryEncoding);
 }
 
 bool LevelZeroSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0) {
@@ -105,13 +96,6 @@ bool LevelZeroSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& re
 bool LevelOneSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0,
                              const std::vector<uint64_t>& l1) {
   return LevelOneAllowed(alloc, req, l0, l1);
-}
-
-bool LevelTwoSearchIsAllowed(const OrvAllocator& alloc, const OrvAllocInfoS& req, const std::vector<uint64_t>& l0,
-                             const std::vector<uint64_t>& l1, const std::vector<uint64_t>& l2) {
-  return !l2.empty() && l2.size() <= kMaxLevelWords && alloc.pos.l2Pos / 64u < l2.size() &&
-         LevelOneAllowed(alloc, req, l0, l1) &&
-         FieldsWithoutLowerWordsAreZero(l2, l1.size(), alloc.wordsPerEntry, kEntryEncoding);
 }
 
 }  // namespace orv_alloc

@@ -5,27 +5,80 @@
 
 #include "bit_words.h"
 #include "bitmap_encoding.h"
+#include "call_limits.h"
 #include "divider.h"
 #include "extent_merge.h"
 #include "level_state.h"
 
+// The small steps of the common one-word allocation are inlined into it whatever the compiler's
+// size heuristics say; the general descent stays out of line.
+#define ORV_ALLOC_HOT inline __attribute__((always_inline))
+
 namespace orv_alloc {
 namespace {
 
-// What every level of one search needs, worked out once per call. The request's length and the
-// running count are held here by value: stores into the bitmaps (64-bit words like them) would
-// otherwise force a reload after every write.
+// What every level of one search needs, worked out once per call. The cursor, the running count
+// and the net changes of the two slot counters are held here by value and written back when the
+// search ends (also when it throws): the bitmaps are 64-bit words like them, so keeping them in
+// the allocator and the caller's counters would force a reload after every store into a level.
 struct Search {
-  OrvAllocator& alloc;
   uint64_t allocLen;
   uint64_t allocated;
-  std::vector<uint64_t>& l0;
-  std::vector<uint64_t>* l1;  // null for a search that starts at level 0
-  std::vector<uint64_t>* l2;  // null for a search that starts at level 1 or 0
-  std::vector<OrvExtentS>& out;
+  OrvAllocPosS pos;
+  uint64_t partialChange;  // added to partialSlots at the end, modulo 2^64
+  uint64_t freeChange;     // added to freeSlots at the end
+  uint64_t* l0;
+  uint64_t l0Words;
+  uint64_t* l1;  // null for a search that starts at level 0
+  uint64_t l1Words;
+  uint64_t* l2;  // null for a search that starts at level 1 or 0
+  uint64_t l2Words;
   Divider unit;
   uint64_t wordsPerGroup;  // W: level-0 words per slot, level-1 words per entry
+  uint64_t slotsPerEntry;  // 32 x W, as the allocator holds it
+  uint64_t unitsPerSlot;   // 64 x W
+  std::vector<OrvExtentS>& out;
 };
+
+ORV_ALLOC_HOT Search StartSearch(const OrvAllocator& alloc, const OrvAllocInfoS& req, uint64_t allocated,
+                                 std::vector<uint64_t>& l0, std::vector<uint64_t>* l1, std::vector<uint64_t>* l2,
+                                 std::vector<OrvExtentS>& out) {
+  return Search{req.allocLen,
+                allocated,
+                alloc.pos,
+                0,
+                0,
+                l0.data(),
+                l0.size(),
+                l1 != nullptr ? l1->data() : nullptr,
+                l1 != nullptr ? l1->size() : 0,
+                l2 != nullptr ? l2->data() : nullptr,
+                l2 != nullptr ? l2->size() : 0,
+                Divider(req.allocUnit),
+                alloc.wordsPerEntry,
+                alloc.l1SlotsPerL2Bit,
+                alloc.l0BitsPerL1Slot,
+                out};
+}
+
+// Hands the cursor and the counter changes to the allocator.
+ORV_ALLOC_HOT void EndSearch(OrvAllocator& alloc, const Search& s) {
+  alloc.pos = s.pos;
+  alloc.partialSlots += s.partialChange;
+  alloc.freeSlots += s.freeChange;
+}
+
+// Runs a search and ends it, also when it throws.
+template <class Run>
+ORV_ALLOC_HOT void RunSearch(OrvAllocator& alloc, Search& s, Run run) {
+  try {
+    run();
+  } catch (...) {
+    EndSearch(alloc, s);
+    throw;
+  }
+  EndSearch(alloc, s);
+}
 
 // Where a kept child position (l1Pos, l0Pos) stands relative to its parent's range.
 enum class KeptPosition { kInside, kPastEnd, kBeforeStart };
@@ -49,22 +102,22 @@ uint64_t GroupEnd(uint64_t group, uint64_t wordsPerGroup, uint64_t wordCount) {
 }
 
 // Takes `count` units of level-0 word `word` from bit `first`: one extent, bits cleared.
-void TakeRun(Search& s, uint64_t word, unsigned first, unsigned count) {
+ORV_ALLOC_HOT void TakeRun(Search& s, uint64_t word, unsigned first, unsigned count) {
   const uint64_t unit = s.unit.Divisor();
   // count <= 64 and 64 x unit fits in 32 bits (call_limits), so the length is exact.
   const uint32_t length = static_cast<uint32_t>(count * unit);
   AppendOrMergeExtent(s.out, unit * (kUnitsPerWord * word + first), length);  // may throw: nothing cleared yet
   s.allocated += length;
   s.l0[word] &= ~RunMask(first, count);
-  s.alloc.pos.l0Pos = kUnitsPerWord * word + first + count;
+  s.pos.l0Pos = kUnitsPerWord * word + first + count;
 }
 
 // The units of slot `slot` from l0Pos (a word w of the slot, bit b) on: each word tested once with
 // one mask for the whole wanted part, else its free runs taken in ascending order.
 void TakeUnitsOfSlot(Search& s, uint64_t slot) {
-  const uint64_t wordCount = s.l0.size();
-  uint64_t w = s.alloc.pos.l0Pos / kUnitsPerWord;  // an unset l0Pos lands far past any level 0
-  unsigned b = static_cast<unsigned>(s.alloc.pos.l0Pos % kUnitsPerWord);
+  const uint64_t wordCount = s.l0Words;
+  uint64_t w = s.pos.l0Pos / kUnitsPerWord;  // an unset l0Pos lands far past any level 0
+  unsigned b = static_cast<unsigned>(s.pos.l0Pos % kUnitsPerWord);
   if (s.allocated >= s.allocLen || w >= wordCount) {
     return;
   }
@@ -75,7 +128,7 @@ void TakeUnitsOfSlot(Search& s, uint64_t slot) {
   while (need != 0) {
     const uint64_t x = s.l0[w];
     if (x == 0) {
-      s.alloc.pos.l0Pos = AfterWord(w, wordCount, kUnitsPerWord);
+      s.pos.l0Pos = AfterWord(w, wordCount, kUnitsPerWord);
     } else {
       // Fast path: the whole wanted part of this word is free, one mask test and one extent.
       const unsigned n = need < kUnitsPerWord - b ? static_cast<unsigned>(need) : kUnitsPerWord - b;
@@ -87,7 +140,7 @@ void TakeUnitsOfSlot(Search& s, uint64_t slot) {
         for (;;) {
           const uint64_t free = BitsFrom(s.l0[w], b);
           if (free == 0) {
-            s.alloc.pos.l0Pos = AfterWord(w, wordCount, kUnitsPerWord);
+            s.pos.l0Pos = AfterWord(w, wordCount, kUnitsPerWord);
             break;
           }
           const unsigned k = LowestSetBit(free);
@@ -111,6 +164,18 @@ void TakeUnitsOfSlot(Search& s, uint64_t slot) {
 
 void SearchEntry(Search& s, uint64_t entry);
 
+// Recomputes slot `slot` of level-1 word `word` from level 0, counting the change of its state.
+ORV_ALLOC_HOT void RecomputeSlot(Search& s, uint64_t word, uint64_t slot) {
+  const uint64_t state = SlotStateOf(s.l0, s.l0Words, slot, s.wordsPerGroup);
+  const uint64_t old = ReplaceSlotState(s.l1[word], slot, state);
+  MoveSlotCounts(s.partialChange, s.freeChange, old, state);
+}
+
+// Recomputes the bit of entry `entry` in level-2 word `word` from level 1.
+ORV_ALLOC_HOT void RecomputeEntry(Search& s, uint64_t word, uint64_t entry) {
+  SetEntryBit(s.l2[word], s.l1, s.l1Words, entry, s.wordsPerGroup);
+}
+
 // The two upper levels, described for ScanFields: the packing of their fields, their own and their
 // child's cursor position, how many children a field has, and what to do with one field.
 struct SlotLevel {
@@ -118,12 +183,11 @@ struct SlotLevel {
   static uint64_t& Own(OrvAllocPosS& pos) { return pos.l1Pos; }
   static uint64_t& Child(OrvAllocPosS& pos) { return pos.l0Pos; }
   static void UnsetBelowChild(OrvAllocPosS&) {}
-  static uint64_t ChildrenPerField(const OrvAllocator& alloc) { return alloc.l0BitsPerL1Slot; }
-  static const std::vector<uint64_t>& Words(const Search& s) { return *s.l1; }
+  static uint64_t ChildrenPerField(const Search& s) { return s.unitsPerSlot; }
+  static const uint64_t* Words(const Search& s) { return s.l1; }
+  static uint64_t WordCount(const Search& s) { return s.l1Words; }
   static void SearchChildren(Search& s, uint64_t slot) { TakeUnitsOfSlot(s, slot); }
-  static void Recompute(Search& s, uint64_t word, uint64_t slot) {
-    RecomputeSlotState(s.alloc, s.l0, *s.l1, word, slot);
-  }
+  static void Recompute(Search& s, uint64_t word, uint64_t slot) { RecomputeSlot(s, word, slot); }
 };
 
 struct EntryLevel {
@@ -131,12 +195,11 @@ struct EntryLevel {
   static uint64_t& Own(OrvAllocPosS& pos) { return pos.l2Pos; }
   static uint64_t& Child(OrvAllocPosS& pos) { return pos.l1Pos; }
   static void UnsetBelowChild(OrvAllocPosS& pos) { pos.l0Pos = kUnsetPos; }
-  static uint64_t ChildrenPerField(const OrvAllocator& alloc) { return alloc.l1SlotsPerL2Bit; }
-  static const std::vector<uint64_t>& Words(const Search& s) { return *s.l2; }
+  static uint64_t ChildrenPerField(const Search& s) { return s.slotsPerEntry; }
+  static const uint64_t* Words(const Search& s) { return s.l2; }
+  static uint64_t WordCount(const Search& s) { return s.l2Words; }
   static void SearchChildren(Search& s, uint64_t entry) { SearchEntry(s, entry); }
-  static void Recompute(Search& s, uint64_t word, uint64_t entry) {
-    RecomputeEntryBit(s.alloc, *s.l1, *s.l2, word, entry);
-  }
+  static void Recompute(Search& s, uint64_t word, uint64_t entry) { RecomputeEntry(s, word, entry); }
 };
 
 // The descent of one upper level over its words [first, end), from field `field` of the first:
@@ -149,9 +212,9 @@ template <class Level>
 void ScanFields(Search& s, uint64_t first, uint64_t end, unsigned field) {
   constexpr unsigned kFieldBits = Level::kEncoding.fieldBits;
   constexpr unsigned kFieldsPerWord = Level::kEncoding.fieldsPerWord;
-  OrvAllocPosS& pos = s.alloc.pos;
-  const std::vector<uint64_t>& words = Level::Words(s);
-  const uint64_t childrenPerField = Level::ChildrenPerField(s.alloc);
+  OrvAllocPosS& pos = s.pos;
+  const uint64_t* words = Level::Words(s);
+  const uint64_t childrenPerField = Level::ChildrenPerField(s);
   for (uint64_t i = first; i < end && s.allocated < s.allocLen;) {
     const uint64_t m = words[i];  // working copy: the children change only the field visited
     while (field < kFieldsPerWord) {
@@ -196,25 +259,257 @@ void ScanFields(Search& s, uint64_t first, uint64_t end, unsigned field) {
     field = 0;
     Level::Child(pos) = kUnsetPos;
     Level::UnsetBelowChild(pos);
-    Level::Own(pos) = AfterWord(i - 1, words.size(), kFieldsPerWord);
+    Level::Own(pos) = AfterWord(i - 1, Level::WordCount(s), kFieldsPerWord);
   }
 }
 
 // The slots of entry `entry` from l1Pos on.
 void SearchEntry(Search& s, uint64_t entry) {
-  const uint64_t i = s.alloc.pos.l1Pos / kSlotEncoding.fieldsPerWord;  // an unset l1Pos lands far past
-  if (i >= s.l1->size()) {
+  const uint64_t i = s.pos.l1Pos / kSlotEncoding.fieldsPerWord;  // an unset l1Pos lands far past
+  if (i >= s.l1Words) {
     return;
   }
-  ScanFields<SlotLevel>(s, i, GroupEnd(entry, s.wordsPerGroup, s.l1->size()),
-                        static_cast<unsigned>(s.alloc.pos.l1Pos % kSlotEncoding.fieldsPerWord));
+  ScanFields<SlotLevel>(s, i, GroupEnd(entry, s.wordsPerGroup, s.l1Words),
+                        static_cast<unsigned>(s.pos.l1Pos % kSlotEncoding.fieldsPerWord));
 }
 
-// Runs a search for a direct caller and hands the running count back, also when it throws.
-template <class Run>
-void RunKeepingCount(Search& s, uint64_t& allocated, Run run) {
+// Both passes of the descent over level 2, from the cursor and then from word 0; returns the
+// bytes allocated. Out of line, so the common call that the cursor's level-1 word serves needs no
+// Search.
+__attribute__((noinline)) uint64_t DescendFromLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req,
+                                                       std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                                       std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  Search s = StartSearch(alloc, req, 0, l0, &l1, &l2, out);
+  RunSearch(alloc, s, [&s] {
+    const uint64_t start = s.pos.l2Pos / kEntryEncoding.fieldsPerWord;
+    const unsigned field = static_cast<unsigned>(s.pos.l2Pos % kEntryEncoding.fieldsPerWord);
+    ScanFields<EntryLevel>(s, start, s.l2Words, field);
+    // The second pass reaches what lies below the cursor, the start word again from its first field.
+    ScanFields<EntryLevel>(s, 0, start + 1, 0);
+  });
+  return s.allocated;
+}
+
+// The rest of a descent that TakeFromCursorWord began: it has searched the level-1 word at the
+// cursor and taken `allocated` bytes, short of the request. Goes on exactly where the descent
+// stands then: leaving that word, the entry's later level-1 words, the entry recomputed, the rest
+// of the first pass over level 2 and the second pass. Returns the bytes allocated in all.
+__attribute__((noinline)) uint64_t ContinueDescent(OrvAllocator& alloc, const OrvAllocInfoS& req, uint64_t allocated,
+                                                   std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                                   std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  Search s = StartSearch(alloc, req, allocated, l0, &l1, &l2, out);
+  RunSearch(alloc, s, [&s] {
+    const uint64_t entry = s.pos.l2Pos;
+    const uint64_t l2Word = entry / kEntryEncoding.fieldsPerWord;
+    const uint64_t l1Word = s.pos.l1Pos / kSlotEncoding.fieldsPerWord;
+    // As ScanFields<SlotLevel> leaves a word.
+    s.pos.l0Pos = kUnsetPos;
+    s.pos.l1Pos = AfterWord(l1Word, s.l1Words, kSlotEncoding.fieldsPerWord);
+    try {
+      ScanFields<SlotLevel>(s, l1Word + 1, GroupEnd(entry, s.wordsPerGroup, s.l1Words), 0);
+    } catch (...) {
+      RecomputeEntry(s, l2Word, entry);
+      throw;
+    }
+    RecomputeEntry(s, l2Word, entry);
+    if (s.allocated >= s.allocLen) {
+      return;
+    }
+    ScanFields<EntryLevel>(s, l2Word, s.l2Words, static_cast<unsigned>(entry % kEntryEncoding.fieldsPerWord) + 1);
+    ScanFields<EntryLevel>(s, 0, l2Word + 1, 0);
+  });
+  return s.allocated;
+}
+
+// What TakeFromCursorWord returns when the descent does not begin in the cursor's level-1 word.
+constexpr uint64_t kNotStarted = ~uint64_t{0};
+
+// What TakeFromCursorWord leaves when the output vector cannot grow, as the descent leaves it:
+// the cursor at the slot being searched, that slot and the entry recomputed.
+__attribute__((noinline, cold)) void LeaveAfterFailure(OrvAllocator& alloc, std::vector<uint64_t>& l0,
+                                                       std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
+                                                       uint64_t slot, uint64_t l0Pos) {
+  alloc.pos.l1Pos = slot;
+  alloc.pos.l0Pos = l0Pos;
+  RecomputeSlotState(alloc, l0, l1, slot / kSlotEncoding.fieldsPerWord, slot);
+  RecomputeEntryBit(alloc, l1, l2, alloc.pos.l2Pos / kEntryEncoding.fieldsPerWord, alloc.pos.l2Pos);
+}
+
+// The start of the descent, when it begins inside the level-1 word at the cursor: the entry bit
+// at l2Pos is set, l1Pos is kept inside that entry, and the level-0 word where the search starts
+// exists. The descent then visits the word's non-00 slots from l1Pos on: the first at the kept
+// l0Pos if that is l1Pos's slot and l0Pos lies inside it, or from the next non-00 slot's first
+// unit if l0Pos lies past it, else from its first unit; every later one from its first unit. It
+// takes the first free units in ascending order, recomputes each slot it visits, and stops with
+// l1Pos at the last slot and l0Pos after the last unit taken, then recomputes the entry. This does
+// the same on locals, and hands a request the word cannot fill to ContinueDescent. Returns the
+// bytes allocated, or kNotStarted, having only read, when the descent does not begin so. Calls
+// allowed by LevelTwoSearchIsAllowed only: there, a non-00 slot always has a level-0 word.
+ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInfoS& req, const LevelWords& levels,
+                                          std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                          std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
+  constexpr unsigned kFieldsPerWord = kSlotEncoding.fieldsPerWord;
+  const OrvAllocPosS pos = alloc.pos;
+  const uint64_t slotsPerEntry = alloc.l1SlotsPerL2Bit;
+  const uint64_t unitsPerSlot = alloc.l0BitsPerL1Slot;
+  const uint64_t wordsPerSlot = alloc.wordsPerEntry;
+  const uint64_t l2Word = pos.l2Pos / kEntryEncoding.fieldsPerWord;
+  uint64_t* const l2Data = levels.l2;
+  if ((l2Data[l2Word] >> (pos.l2Pos % kEntryEncoding.fieldsPerWord) & 1u) == 0 || pos.l1Pos == kUnsetPos ||
+      Locate(pos.l1Pos, pos.l2Pos * slotsPerEntry, slotsPerEntry) != KeptPosition::kInside) {
+    return kNotStarted;
+  }
+  const uint64_t l1Word = pos.l1Pos / kFieldsPerWord;
+  const uint64_t l1Words = levels.n1;
+  uint64_t* const l1Data = levels.l1;
+  if (l1Word >= l1Words) {
+    return kNotStarted;
+  }
+  const uint64_t m = l1Data[l1Word];  // the descent's working copy of the level-1 word
+  const uint64_t l0Words = levels.n0;
+  uint64_t* const l0Data = levels.l0;
+  // The first slot the descent visits, and where in it; none: the descent leaves the word at once.
+  const unsigned keptField = static_cast<unsigned>(pos.l1Pos % kFieldsPerWord);
+  uint64_t fields = BitsFrom(m, kFieldBits * keptField);
+  unsigned field = fields != 0 ? LowestSetBit(fields) / kFieldBits : 0;
+  uint64_t slot = kFieldsPerWord * l1Word + field;
+  uint64_t l0Pos = slot * unitsPerSlot;
+  if (fields != 0 && field == keptField && pos.l0Pos != kUnsetPos) {
+    const KeptPosition where = Locate(pos.l0Pos, l0Pos, unitsPerSlot);
+    if (where == KeptPosition::kInside) {
+      if (pos.l0Pos / kUnitsPerWord >= l0Words) {
+        return kNotStarted;
+      }
+      l0Pos = pos.l0Pos;
+    } else if (where == KeptPosition::kPastEnd) {
+      fields = field + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (field + 1)) : 0;
+      field = fields != 0 ? LowestSetBit(fields) / kFieldBits : 0;
+      slot = kFieldsPerWord * l1Word + field;
+      l0Pos = slot * unitsPerSlot;
+    }
+  }
+  const uint64_t unit = req.allocUnit;
+  const uint64_t wanted = Divider(unit).Quotient(req.allocLen);
+  uint64_t need = wanted;
+  // The common small request: the first level-0 word holds all of it, as one run from l0Pos or,
+  // for one unit, as its next free unit. The loop below would take the same, in more steps.
+  if (fields != 0 && need <= kUnitsPerWord - l0Pos % kUnitsPerWord) {
+    const uint64_t w = l0Pos / kUnitsPerWord;
+    const unsigned b = static_cast<unsigned>(l0Pos % kUnitsPerWord);
+    const uint64_t x = l0Data[w];
+    const uint64_t run = RunMask(b, static_cast<unsigned>(need));
+    const uint64_t freeFromB = BitsFrom(x, b);
+    if ((x & run) == run || (need == 1 && freeFromB != 0)) {
+      const unsigned k = (x & run) == run ? b : LowestSetBit(freeFromB);
+      try {
+        AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + k), static_cast<uint32_t>(need * unit));
+      } catch (...) {
+        LeaveAfterFailure(alloc, l0, l1, l2, slot, l0Pos);
+        throw;
+      }
+      l0Data[w] = x & ~RunMask(k, static_cast<unsigned>(need));
+      const uint64_t slotEnd = GroupEnd(slot, wordsPerSlot, l0Words);
+      const uint64_t state =
+          StateOfSlotWords(l0Data + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
+      const uint64_t oldState = ReplaceSlotState(l1Data[l1Word], slot, state);
+      MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
+      alloc.pos.l1Pos = slot;
+      alloc.pos.l0Pos = kUnitsPerWord * w + k + need;
+      // A non-zero level-1 word of the entry keeps its bit set; otherwise look at the entry's words.
+      if (l1Data[l1Word] == 0) {
+        SetEntryBit(l2Data[l2Word], l1Data, l1Words, pos.l2Pos, wordsPerSlot);
+      }
+      return req.allocLen;
+    }
+  }
+  // Take units slot by slot, as TakeUnitsOfSlot and ScanFields<SlotLevel> do.
   try {
-    run();
+    while (fields != 0) {
+      const uint64_t slotEnd = GroupEnd(slot, wordsPerSlot, l0Words);
+      uint64_t w = l0Pos / kUnitsPerWord;
+      unsigned b = static_cast<unsigned>(l0Pos % kUnitsPerWord);
+      for (; need != 0 && w < slotEnd; ++w, b = 0) {
+        const uint64_t x = l0Data[w];
+        const unsigned n = need < kUnitsPerWord - b ? static_cast<unsigned>(need) : kUnitsPerWord - b;
+        const uint64_t mask = RunMask(b, n);
+        if ((x & mask) == mask) {
+          AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + b), static_cast<uint32_t>(n * unit));
+          l0Data[w] = x & ~mask;
+          l0Pos = kUnitsPerWord * w + b + n;
+          need -= n;
+          continue;
+        }
+        uint64_t left = BitsFrom(x, b);
+        while (need != 0 && left != 0) {
+          const unsigned k = LowestSetBit(left);
+          const unsigned run = RunLengthFrom(left, k);
+          const unsigned take = need < run ? static_cast<unsigned>(need) : run;
+          // 64 x unit fits in 32 bits (call_limits), so every length here is exact.
+          AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + k), static_cast<uint32_t>(take * unit));
+          left &= ~RunMask(k, take);
+          l0Data[w] &= ~RunMask(k, take);
+          l0Pos = kUnitsPerWord * w + k + take;
+          need -= take;
+        }
+        if (need != 0) {
+          l0Pos = AfterWord(w, l0Words, kUnitsPerWord);
+        }
+      }
+      const uint64_t state =
+          StateOfSlotWords(l0Data + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
+      const uint64_t oldState = ReplaceSlotState(l1Data[l1Word], slot, state);
+      MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
+      if (need == 0) {
+        break;
+      }
+      fields = field + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (field + 1)) : 0;
+      if (fields != 0) {
+        field = LowestSetBit(fields) / kFieldBits;
+        slot = kFieldsPerWord * l1Word + field;
+        l0Pos = slot * unitsPerSlot;
+      }
+    }
+  } catch (...) {
+    LeaveAfterFailure(alloc, l0, l1, l2, slot, l0Pos);
+    throw;
+  }
+  alloc.pos.l1Pos = slot;
+  alloc.pos.l0Pos = l0Pos;
+  if (need != 0) {
+    return ContinueDescent(alloc, req, (wanted - need) * unit, l0, l1, l2, out);
+  }
+  // A non-zero level-1 word of the entry keeps its bit set; otherwise look at the entry's words.
+  if (l1Data[l1Word] == 0) {
+    SetEntryBit(l2Data[l2Word], l1Data, l1Words, pos.l2Pos, wordsPerSlot);
+  }
+  return req.allocLen;
+}
+
+}  // namespace
+
+uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
+                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  const LevelWords levels = WordsOf(l0, l1, l2);
+  if (!LevelTwoSearchIsAllowed(alloc, req, levels)) {
+    return 0;
+  }
+  const uint64_t taken = TakeFromCursorWord(alloc, req, levels, l0, l1, l2, out);
+  if (__builtin_expect(taken != kNotStarted, 1)) {
+    return taken;
+  }
+  return DescendFromLevelTwo(alloc, req, l0, l1, l2, out);
+}
+
+void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
+                    std::vector<uint64_t>& l1, uint64_t& allocated, std::vector<OrvExtentS>& out) {
+  const uint64_t i = alloc.pos.l1Pos / kSlotEncoding.fieldsPerWord;
+  if (i >= l1.size()) {
+    return;
+  }
+  Search s = StartSearch(alloc, req, allocated, l0, &l1, nullptr, out);
+  try {
+    RunSearch(alloc, s, [&s, i] { SearchEntry(s, Divider(s.wordsPerGroup).Quotient(i)); });
   } catch (...) {
     allocated = s.allocated;
     throw;
@@ -222,35 +517,20 @@ void RunKeepingCount(Search& s, uint64_t& allocated, Run run) {
   allocated = s.allocated;
 }
 
-}  // namespace
-
-uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
-                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
-  Search s{alloc, req.allocLen, 0, l0, &l1, &l2, out, Divider(req.allocUnit), alloc.wordsPerEntry};
-  const uint64_t start = alloc.pos.l2Pos / kEntryEncoding.fieldsPerWord;
-  const unsigned field = static_cast<unsigned>(alloc.pos.l2Pos % kEntryEncoding.fieldsPerWord);
-  ScanFields<EntryLevel>(s, start, l2.size(), field);
-  // The second pass reaches what lies below the cursor, the start word again from its first field.
-  ScanFields<EntryLevel>(s, 0, start + 1, 0);
-  return s.allocated;
-}
-
-void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
-                    std::vector<uint64_t>& l1, uint64_t& allocated, std::vector<OrvExtentS>& out) {
-  Search s{alloc, req.allocLen, allocated, l0, &l1, nullptr, out, Divider(req.allocUnit), alloc.wordsPerEntry};
-  const uint64_t i = alloc.pos.l1Pos / kSlotEncoding.fieldsPerWord;
-  if (i < l1.size()) {
-    RunKeepingCount(s, allocated, [&s, i] { SearchEntry(s, Divider(s.wordsPerGroup).Quotient(i)); });
-  }
-}
-
 void SearchLevelZero(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0, uint64_t& allocated,
                      std::vector<OrvExtentS>& out) {
-  Search s{alloc, req.allocLen, allocated, l0, nullptr, nullptr, out, Divider(req.allocUnit), alloc.wordsPerEntry};
   const uint64_t w = alloc.pos.l0Pos / kUnitsPerWord;
-  if (w < l0.size()) {
-    RunKeepingCount(s, allocated, [&s, w] { TakeUnitsOfSlot(s, Divider(s.wordsPerGroup).Quotient(w)); });
+  if (w >= l0.size()) {
+    return;
   }
+  Search s = StartSearch(alloc, req, allocated, l0, nullptr, nullptr, out);
+  try {
+    RunSearch(alloc, s, [&s, w] { TakeUnitsOfSlot(s, Divider(s.wordsPerGroup).Quotient(w)); });
+  } catch (...) {
+    allocated = s.allocated;
+    throw;
+  }
+  allocated = s.allocated;
 }
 
 }  // namespace orv_alloc

@@ -1,10 +1,12 @@
-// The three-level descent behind OrvAllocL2, OrvAllocL1 and OrvAllocL0, without the entry checks:
-// callers have already made sure that the request is servable and the geometry and vector sizes
-// are sound (call_limits.h).
+// The three-level descent behind OrvAllocL2, OrvAllocL1 and OrvAllocL0. SearchLevelTwo checks its
+// call itself; callers of the other two have already made sure that the request is servable and
+// the geometry and vector sizes are sound (call_limits.h).
 //
 // Levels 2 and 1 are searched by one piece of logic (ScanFields in level_search.cpp): find the
 // next set field of a word from the cursor, descend into its children, recompute the field.
-// Level 0 takes units.
+// Level 0 takes units. SearchLevelTwo first tries the common start of that descent on locals
+// (TakeFromCursorWord: the slots of the level-1 word at the cursor, the first level-0 word alone
+// when it holds the request) and hands the rest to it at the point the descent would stand.
 //
 // Cursor rule for kept positions. A level resumes at its kept child position (l1Pos inside the
 // entry, l0Pos inside the slot) only when that position lies inside the parent's range. A kept
@@ -25,6 +27,8 @@
 namespace orv_alloc {
 
 // Two passes over level 2 from the cursor, wrapping to word 0; returns the bytes allocated.
+// Refuses (0, nothing changed) a call that LevelTwoSearchIsAllowed refuses: the checks run here,
+// with the search, so the common call reads each vector's size once.
 uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
                         std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out);
 
