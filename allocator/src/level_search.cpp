@@ -80,6 +80,19 @@ ORV_ALLOC_HOT void RunSearch(OrvAllocator& alloc, Search& s, Run run) {
   EndSearch(alloc, s);
 }
 
+// RunSearch for a caller that keeps its own count: `allocated` holds the search's count afterwards,
+// also when the search throws.
+template <class Run>
+void RunCountedSearch(OrvAllocator& alloc, Search& s, uint64_t& allocated, Run run) {
+  try {
+    RunSearch(alloc, s, run);
+  } catch (...) {
+    allocated = s.allocated;
+    throw;
+  }
+  allocated = s.allocated;
+}
+
 // Where a kept child position (l1Pos, l0Pos) stands relative to its parent's range.
 enum class KeptPosition { kInside, kPastEnd, kBeforeStart };
 
@@ -508,13 +521,7 @@ void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<u
     return;
   }
   Search s = StartSearch(alloc, req, allocated, l0, &l1, nullptr, out);
-  try {
-    RunSearch(alloc, s, [&s, i] { SearchEntry(s, Divider(s.wordsPerGroup).Quotient(i)); });
-  } catch (...) {
-    allocated = s.allocated;
-    throw;
-  }
-  allocated = s.allocated;
+  RunCountedSearch(alloc, s, allocated, [&s, i] { SearchEntry(s, Divider(s.wordsPerGroup).Quotient(i)); });
 }
 
 void SearchLevelZero(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0, uint64_t& allocated,
@@ -524,13 +531,7 @@ void SearchLevelZero(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<
     return;
   }
   Search s = StartSearch(alloc, req, allocated, l0, nullptr, nullptr, out);
-  try {
-    RunSearch(alloc, s, [&s, w] { TakeUnitsOfSlot(s, Divider(s.wordsPerGroup).Quotient(w)); });
-  } catch (...) {
-    allocated = s.allocated;
-    throw;
-  }
-  allocated = s.allocated;
+  RunCountedSearch(alloc, s, allocated, [&s, w] { TakeUnitsOfSlot(s, Divider(s.wordsPerGroup).Quotient(w)); });
 }
 
 }  // namespace orv_alloc
