@@ -13,18 +13,15 @@ bool Fits(const std::string& name) { return !name.empty() && name.size() <= LEVE
 
 size_t Next(size_t index) { return (index + 1) & (LEVEL_SLOT_COUNT - 1); }
 
-// True when `slot` holds `name`. No other thread changes slots while the registry lock is held.
+// True when `slot` holds `name`, by the rules of LookupLevels. No other thread changes slots while
+// the registry lock is held.
 bool Holds(const LevelSlot& slot, const std::string& name) {
-  if (slot.nameLen.load(std::memory_order_relaxed) != name.size() ||
-      slot.last.load(std::memory_order_relaxed) != LastNameWord(name.data(), name.size())) {
-    return false;
-  }
-  for (size_t i = 0; i < (name.size() - 1) / 8; ++i) {
-    if (slot.head[i].load(std::memory_order_relaxed) != LoadWord(name.data() + i * 8)) {
-      return false;
-    }
-  }
-  return true;
+  const char* const text = name.data();
+  const size_t len = name.size();
+  return slot.nameLen.load(std::memory_order_relaxed) == len &&
+         slot.last.load(std::memory_order_relaxed) == LastNameWord(text, len) &&
+         slot.head[0].load(std::memory_order_relaxed) == FirstNameWord(text, len) &&
+         (len <= 16 || SameLaterHeads(slot, text, len));
 }
 
 size_t HomeOf(const std::string& name) {
@@ -55,6 +52,16 @@ void Empty(LevelSlot& slot) {
 }
 
 }  // namespace
+
+bool SameLaterHeads(const LevelSlot& slot, const char* name, size_t len) {
+  const size_t heads = (len - 1) / 8;
+  for (size_t i = 1; i < heads; ++i) {
+    if (slot.head[i].load(std::memory_order_acquire) != LoadWord(name + i * 8)) {
+      return false;
+    }
+  }
+  return true;
+}
 
 bool PublishLevels(const std::string& moduleName, MoxlogBl* logger, int fileLogLevel, int memLogLevel) {
   if (!Fits(moduleName)) {

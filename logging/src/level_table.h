@@ -109,15 +109,7 @@ inline size_t HomeSlot(size_t len, uint64_t last, uint64_t first) {
 }
 
 // Whether head words 1 and on of `slot` hold those of the name of `len` (more than 16) bytes.
-__attribute__((noinline)) inline bool SameLaterHeads(const LevelSlot& slot, const char* name, size_t len) {
-  const size_t heads = (len - 1) / 8;
-  for (size_t i = 1; i < heads; ++i) {
-    if (slot.head[i].load(std::memory_order_acquire) != LoadWord(name + i * 8)) {
-      return false;
-    }
-  }
-  return true;
-}
+bool SameLaterHeads(const LevelSlot& slot, const char* name, size_t len);
 
 // Without any lock: true with `out` filled when `moduleName` has a slot, that is, the module is
 // registered under exactly that name and running; false when the caller must look under the lock.
