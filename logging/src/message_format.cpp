@@ -100,61 +100,119 @@ struct Conversion {
 
 enum class Length { kNone, kChar, kShort, kLong, kLongLong, kIntMax, kSize, kPtrDiff };
 
+// The digits of `magnitude` in `base` (10, 16 or 8), written backwards so that the last one is
+// at end[-1]; returns where the first one is. Zero is one digit.
+__attribute__((always_inline)) inline char* PutDigitsBackwards(char* end, unsigned long long magnitude, unsigned base,
+                                                              bool upper) {
+  char* p = end;
+  // Constant divisors, so that no division instruction runs.
+  if (base == 10) {
+    static const char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    while (magnitude > UINT32_MAX) {
+      const size_t pair = static_cast<size_t>(magnitude % 100) * 2;
+      magnitude /= 100;
+      *--p = kPairs[pair + 1];
+      *--p = kPairs[pair];
+    }
+    // The rest in 32 bits, where dividing by a constant is cheaper.
+    uint32_t small = static_cast<uint32_t>(magnitude);
+    while (small >= 100) {
+      const size_t pair = static_cast<size_t>(small % 100) * 2;
+      small /= 100;
+      *--p = kPairs[pair + 1];
+      *--p = kPairs[pair];
+    }
+    if (small >= 10) {
+      const size_t pair = static_cast<size_t>(small) * 2;
+      *--p = kPairs[pair + 1];
+      *--p = kPairs[pair];
+    } else {
+      *--p = static_cast<char>('0' + small);
+    }
+  } else {
+    const char* const digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    const unsigned shift = base == 16 ? 4 : 3;
+    do {
+      *--p = digitSet[magnitude & (base - 1)];
+      magnitude >>= shift;
+    } while (magnitude != 0);
+  }
+  return p;
+}
+
+// How many digits PutDigitsBackwards writes for `magnitude` in `base` (10, 16 or 8).
+__attribute__((always_inline)) inline size_t DigitCount(unsigned long long magnitude, unsigned base) {
+  const unsigned bits = 64u - static_cast<unsigned>(__builtin_clzll(magnitude | 1));
+  if (base == 10) {
+    static const unsigned long long kPowers[] = {1ULL,
+                                                 10ULL,
+                                                 100ULL,
+                                                 1000ULL,
+                                                 10000ULL,
+                                                 100000ULL,
+                                                 1000000ULL,
+                                                 10000000ULL,
+                                                 100000000ULL,
+                                                 1000000000ULL,
+                                                 10000000000ULL,
+                                                 100000000000ULL,
+                                                 1000000000000ULL,
+                                                 10000000000000ULL,
+                                                 100000000000000ULL,
+                                                 1000000000000000ULL,
+                                                 10000000000000000ULL,
+                                                 100000000000000000ULL,
+                                                 1000000000000000000ULL,
+                                                 10000000000000000000ULL};
+    // bits * 1233 / 4096 is floor(log10(2^bits)) for bits up to 64: the digits are that many or
+    // one more.
+    const unsigned guess = (bits * 1233u) >> 12;
+    return guess + ((magnitude | 1) >= kPowers[guess] ? 1u : 0u);
+  }
+  return base == 16 ? (bits + 3u) / 4u : (bits + 2u) / 3u;
+}
+
 // One integer conversion as C's printf makes it: sign, "0x" prefix, precision zeros, digits,
-// padded to the width with blanks or (flag 0, no precision) zeros. Assembled backwards in one
-// buffer and written at once when the field is short and right-aligned, as log messages' are.
-// Inlined into each caller with `conv` by value, so that its flags are tested in registers.
+// padded to the width with blanks or (flag 0, no precision) zeros. The usual field of a log
+// message (right-aligned, no precision, no '#', at most SHORT_WIDTH wide) is written straight
+// into the output when the output has room for its widest form; any other is assembled
+// backwards in one buffer first. Inlined into each caller with `conv` by value, so that its
+// flags are tested in registers.
 __attribute__((always_inline)) inline void PutInteger(Sink& out, const Conversion conv, unsigned long long magnitude,
                                                       unsigned base, bool upper, char sign) {
   constexpr size_t FIELD = 72;  // 22 digits (octal) + 44 (short-field limits below) + 3 + room
   constexpr size_t SHORT_WIDTH = 44;
+  constexpr size_t SHORT_FILL = 48;  // the padding laid down at once: SHORT_WIDTH, and 21 digits and sign
+  const bool plain = (conv.flags & (Conversion::LEFT | Conversion::PRECISION | Conversion::ALT)) == 0 &&
+                     conv.width <= SHORT_WIDTH;
+  if (plain && out.total + SHORT_FILL <= out.room) {
+    // The padding is laid down at full short width, and the sign and digits written over it;
+    // what lies past the field is overwritten by the rest of the text or left after its end.
+    char* const start = out.dest + out.total;
+    std::memset(start, conv.zero() ? '0' : ' ', SHORT_FILL);
+    const size_t count = DigitCount(magnitude, base);
+    const size_t body = count + (sign != 0 ? 1u : 0u);
+    const size_t fieldLen = conv.width > body ? conv.width : body;
+    PutDigitsBackwards(start + fieldLen, magnitude, base, upper);
+    if (sign != 0) {
+      // Before the zeros of a zero-padded field, right before the digits otherwise.
+      *(conv.zero() ? start : start + fieldLen - count - 1) = sign;
+    }
+    out.total += fieldLen;
+    return;
+  }
   char field[FIELD];
   char* const end = field + FIELD;
   char* p = end;
   const bool isZero = magnitude == 0;
-  // The usual field: right-aligned, no precision, no '#', at most SHORT_WIDTH wide. The padding
-  // is laid down first, at full short width, and the digits written over its end.
-  const bool plain = (conv.flags & (Conversion::LEFT | Conversion::PRECISION | Conversion::ALT)) == 0 &&
-                     conv.width <= SHORT_WIDTH;
   if (plain) {
     std::memset(end - SHORT_WIDTH, conv.zero() ? '0' : ' ', SHORT_WIDTH);
   }
   if (!(conv.hasPrecision() && conv.precision == 0 && isZero)) {
-    // Constant divisors, so that no division instruction runs.
-    if (base == 10) {
-      static const char kPairs[] =
-          "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-          "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-          "8081828384858687888990919293949596979899";
-      while (magnitude > UINT32_MAX) {
-        const size_t pair = static_cast<size_t>(magnitude % 100) * 2;
-        magnitude /= 100;
-        *--p = kPairs[pair + 1];
-        *--p = kPairs[pair];
-      }
-      // The rest in 32 bits, where dividing by a constant is cheaper.
-      uint32_t small = static_cast<uint32_t>(magnitude);
-      while (small >= 100) {
-        const size_t pair = static_cast<size_t>(small % 100) * 2;
-        small /= 100;
-        *--p = kPairs[pair + 1];
-        *--p = kPairs[pair];
-      }
-      if (small >= 10) {
-        const size_t pair = static_cast<size_t>(small) * 2;
-        *--p = kPairs[pair + 1];
-        *--p = kPairs[pair];
-      } else {
-        *--p = static_cast<char>('0' + small);
-      }
-    } else {
-      const char* const digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-      const unsigned shift = base == 16 ? 4 : 3;
-      do {
-        *--p = digitSet[magnitude & (base - 1)];
-        magnitude >>= shift;
-      } while (magnitude != 0);
-    }
+    p = PutDigitsBackwards(end, magnitude, base, upper);
   }
   const size_t count = static_cast<size_t>(end - p);
   if (plain) {

@@ -14,7 +14,8 @@ namespace moxlog {
 
 // Formats `format` with `args` into `dest` (destMax bytes, 1 to 4096) like
 // vsnprintf_truncated_s(dest, destMax, format, args): the text cut at destMax - 1 characters and
-// NUL-terminated; returns its length (destMax - 1 when cut), or -1 on a formatting error.
+// NUL-terminated; returns its length (destMax - 1 when cut), or -1 on a formatting error. Bytes
+// of `dest` past the terminating NUL may be changed as well.
 int FormatMessage(char* dest, size_t destMax, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
 
 }  // namespace moxlog
