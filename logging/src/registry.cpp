@@ -247,19 +247,21 @@ int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& 
   // until then its writes are checked under the lock, as are names without a slot and unknown
   // names that reach the default module. A record that passes is formatted and queued without
   // the lock as well (WriteUnfiltered).
-  moxlog::LevelSnapshot snap;
-  const bool known = moxlog::LookupLevels(moduleName, snap);
+  // `found` stays in registers; only a record that passes gets its copy in memory (`passed`).
+  moxlog::LevelSnapshot found;
+  const bool known = moxlog::LookupLevels(moduleName, found);
   if (known) {
     if (format == nullptr) {
       return 3;
     }
-    if (level > snap.fileLogLevel && level > snap.memLogLevel) {
+    if (level > found.fileLogLevel && level > found.memLogLevel) {
       return 0;
     }
   }
+  moxlog::LevelSnapshot passed = found;
   va_list args;
   va_start(args, format);
-  const int r = WriteUnfiltered(known ? &snap : nullptr, level, moduleName, logType, format, args);
+  const int r = WriteUnfiltered(known ? &passed : nullptr, level, moduleName, logType, format, args);
   va_end(args);
   return r;
 }
