@@ -27,6 +27,7 @@
 
 #include "moxlog/moxlog.h"
 #include "orv_ec/orv_ec.h"
+#include "planning_log_dir.h"
 
 namespace {
 
@@ -36,20 +37,9 @@ using Range = std::pair<uint64_t, uint64_t>;
 class BenchLogModule {
  public:
   BenchLogModule() {
-    char pattern[] = "/var/log/orv-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-      return;
-    }
-    dir_ = pattern;
-    name_ = std::filesystem::path(dir_).filename().string();
-    file_ = dir_ + "/" + name_ + ".log";
-    ok_ = ZoInit(Param(false)) == 0;
-  }
-  ~BenchLogModule() {
-    if (!dir_.empty()) {
-      ZoFinish();
-      std::error_code ec;
-      std::filesystem::remove_all(dir_, ec);
+    if (dir_.made()) {
+      file_ = dir_.file();
+      ok_ = ZoInit(dir_.Param(MOXLOG_INFORMATION)) == 0;
     }
   }
   BenchLogModule(const BenchLogModule&) = delete;
@@ -58,7 +48,7 @@ class BenchLogModule {
   // Restarts the module at DEBUG or at production levels, unless it runs at them already.
   bool UseLevels(bool debug) {
     if (ok_ && debug != debug_) {
-      ok_ = ZoReload(Param(debug)) == 0;
+      ok_ = ZoReload(dir_.Param(debug ? MOXLOG_DEBUG : MOXLOG_INFORMATION)) == 0;
       debug_ = debug;
     }
     return ok_;
@@ -68,7 +58,7 @@ class BenchLogModule {
   // lines that arrived since the last call.
   int64_t Drain() {
     const std::string marker = "bench mark " + std::to_string(++marks_) + "\n";
-    MoxlogWriteLog(MOXLOG_CRITICAL, name_, "", "%s", marker.substr(0, marker.size() - 1).c_str());
+    MoxlogWriteLog(MOXLOG_CRITICAL, dir_.name(), "", "%s", marker.substr(0, marker.size() - 1).c_str());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     int64_t lines = 0;
     for (;;) {
@@ -97,11 +87,6 @@ class BenchLogModule {
   }
 
  private:
-  MoxlogParam Param(bool debug) const {
-    const int level = debug ? MOXLOG_DEBUG : MOXLOG_INFORMATION;
-    return MoxlogParam{name_, dir_ + "/", "", level, level, 100};
-  }
-
   std::string ReadFrom(int64_t offset) const {
     std::string out;
     const int fd = open(file_.c_str(), O_RDONLY | O_CLOEXEC);
@@ -122,8 +107,7 @@ class BenchLogModule {
 
   static constexpr int64_t kRotateBytes = int64_t{32} << 20;
 
-  std::string dir_;
-  std::string name_;
+  orv_bench::PlanningLogDir dir_;
   std::string file_;
   bool ok_ = false;
   bool debug_ = false;

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "orv_ec/orv_ec.h"
+#include "planning_log_dir.h"
 
 namespace {
 
@@ -68,33 +69,18 @@ namespace {
 using Range = std::pair<uint64_t, uint64_t>;
 constexpr double kMiB = 1024.0 * 1024.0;
 
-// The library's log module for the whole program, removed with its directory at exit.
-class BenchLogModule {
- public:
-  BenchLogModule() {
-    char pattern[] = "/var/log/orv-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-      return;
-    }
-    dir_ = pattern;
-    const std::string name = std::filesystem::path(dir_).filename().string();
-    ZoInit(MoxlogParam{name, dir_ + "/", "", MOXLOG_CRITICAL, MOXLOG_CRITICAL, 100});
-  }
-  ~BenchLogModule() {
-    if (!dir_.empty()) {
-      ZoFinish();
-      std::error_code ec;
-      std::filesystem::remove_all(dir_, ec);
+// The library's log module for the whole program, at CRITICAL levels, removed with its directory
+// at exit.
+struct CriticalLogModule {
+  CriticalLogModule() {
+    if (dir.made()) {
+      ZoInit(dir.Param(MOXLOG_CRITICAL));
     }
   }
-  BenchLogModule(const BenchLogModule&) = delete;
-  BenchLogModule& operator=(const BenchLogModule&) = delete;
-
- private:
-  std::string dir_;
+  orv_bench::PlanningLogDir dir;
 };
 
-const BenchLogModule logModule;
+const CriticalLogModule logModule;
 
 // Per iteration: a fresh output, filled by `prepare` (untimed, not counted), then `call`, which
 // calls the function and returns the number of elements in the output. Reports the heap counters
