@@ -278,7 +278,7 @@ __attribute__((always_inline)) inline void PutInteger(Sink& out, const Conversio
   }
 }
 
-void PutPadded(Sink& out, const Conversion& conv, const char* text, size_t n) {
+__attribute__((always_inline)) inline void PutPadded(Sink& out, const Conversion& conv, const char* text, size_t n) {
   const size_t pad = conv.width > n ? conv.width - n : 0;
   if (!conv.left()) {
     out.Fill(' ', pad);
