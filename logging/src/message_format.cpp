@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "orv_platform/bounded_text.h"
+#include "short_copy.h"
 
 namespace moxlog {
 
@@ -19,33 +20,6 @@ namespace {
 constexpr int NEEDS_GENERAL = -2;
 // Widths and precisions above this go to the general engine.
 constexpr unsigned MAX_FIELD = 4096;
-
-// Copies n bytes, n small as message pieces are, without a library call; longer runs go to memcpy.
-inline void CopyShort(char* dest, const char* src, size_t n) {
-  if (n >= 8) {
-    if (n > 16) {
-      std::memcpy(dest, src, n);
-      return;
-    }
-    uint64_t head = 0;
-    uint64_t tail = 0;
-    std::memcpy(&head, src, 8);
-    std::memcpy(&tail, src + n - 8, 8);
-    std::memcpy(dest, &head, 8);
-    std::memcpy(dest + n - 8, &tail, 8);
-  } else if (n >= 4) {
-    uint32_t head = 0;
-    uint32_t tail = 0;
-    std::memcpy(&head, src, 4);
-    std::memcpy(&tail, src + n - 4, 4);
-    std::memcpy(dest, &head, 4);
-    std::memcpy(dest + n - 4, &tail, 4);
-  } else {
-    for (size_t i = 0; i < n; ++i) {
-      dest[i] = src[i];
-    }
-  }
-}
 
 // Output cut at `room` characters; `total` counts what the whole text would take.
 struct Sink {

@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <utility>
 
 #include "log_clock.h"
+#include "short_copy.h"
 
 namespace moxlog {
 
@@ -43,10 +45,10 @@ class RecordBatch {
       Grow(need);
     }
     char* const at = block.get() + used;
-    const Head head{time, typeLen, msgLen, level};
-    std::memcpy(at, &head, sizeof head);
-    std::memcpy(at + sizeof head, type, typeLen);
-    std::memcpy(at + sizeof head + typeLen, msg, msgLen);
+    // Built in place (the block is aligned for heads), field by field.
+    new (at) Head{time, typeLen, msgLen, level};
+    CopyShort(at + sizeof(Head), type, typeLen);
+    CopyShort(at + sizeof(Head) + typeLen, msg, msgLen);
     used += need;
     ++count;
     // The block was last read by the flush thread, on another core as a rule: ask for the lines
@@ -106,6 +108,7 @@ class RecordBatch {
     int level;
   };
   static constexpr size_t ALIGN = alignof(Head);
+  static_assert(ALIGN <= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "a block from new[] must be aligned for heads");
 
   // A record's bytes, rounded up so that every head stays aligned.
   static size_t RecordBytes(size_t typeLen, size_t msgLen) {
