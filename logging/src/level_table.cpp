@@ -5,13 +5,11 @@
 
 namespace moxlog {
 
-LevelSlot g_levelSlots[LEVEL_SLOT_COUNT];
+LevelSlot g_levelSlots[LEVEL_TABLE_SLOTS];
 
 namespace {
 
 bool Fits(const std::string& name) { return !name.empty() && name.size() <= LEVEL_NAME_BYTES; }
-
-size_t Next(size_t index) { return (index + 1) & (LEVEL_SLOT_COUNT - 1); }
 
 // True when `slot` holds `name`, by the rules of LookupLevels. No other thread changes slots while
 // the registry lock is held.
@@ -69,7 +67,7 @@ bool PublishLevels(const std::string& moduleName, MoxlogBl* logger, int fileLogL
   }
   LevelSlot* freeSlot = nullptr;
   size_t index = HomeOf(moduleName);
-  for (size_t probe = 0; probe < LEVEL_PROBE_WINDOW; ++probe, index = Next(index)) {
+  for (size_t probe = 0; probe < LEVEL_PROBE_WINDOW; ++probe, ++index) {
     LevelSlot& slot = g_levelSlots[index];
     if (Holds(slot, moduleName)) {
       return true;  // never stale: a slot is emptied before its module stops
@@ -100,7 +98,7 @@ void WithdrawLevels(const std::string& moduleName) {
     return;
   }
   size_t index = HomeOf(moduleName);
-  for (size_t probe = 0; probe < LEVEL_PROBE_WINDOW; ++probe, index = Next(index)) {
+  for (size_t probe = 0; probe < LEVEL_PROBE_WINDOW; ++probe, ++index) {
     if (Holds(g_levelSlots[index], moduleName)) {
       Empty(g_levelSlots[index]);
       WaitForUsers(g_levelSlots[index]);

@@ -43,9 +43,12 @@ struct LevelSnapshot {
   MoxlogBl* logger;
 };
 
-constexpr size_t LEVEL_SLOT_COUNT = 128;  // a power of two; at most 66 modules are registered at a time
+constexpr size_t LEVEL_SLOT_COUNT = 128;  // home slots, a power of two; at most 66 modules are registered at a time
 constexpr size_t LEVEL_SLOT_BITS = 7;
 constexpr size_t LEVEL_PROBE_WINDOW = 8;  // slots a name may occupy, from its home slot on
+// The table: the windows of the last home slots run on past them instead of wrapping round, so
+// that a lookup walks its window with one pointer.
+constexpr size_t LEVEL_TABLE_SLOTS = LEVEL_SLOT_COUNT + LEVEL_PROBE_WINDOW - 1;
 constexpr size_t LEVEL_HEAD_WORDS = 11;
 // Longer names never get a slot.
 constexpr size_t LEVEL_NAME_BYTES = (LEVEL_HEAD_WORDS + 1) * sizeof(uint64_t);
@@ -66,7 +69,7 @@ struct alignas(64) LevelSlot {
 
 // The table, constant-initialised and never destroyed: usable from any thread at any time,
 // static destructors included.
-extern LevelSlot g_levelSlots[LEVEL_SLOT_COUNT];
+extern LevelSlot g_levelSlots[LEVEL_TABLE_SLOTS];
 
 inline uint64_t LoadWord(const char* p) {
   uint64_t v = 0;
@@ -122,9 +125,9 @@ inline bool LookupLevels(const std::string& moduleName, LevelSnapshot& out) {
   const uint64_t last = LastNameWord(name, len);
   // Names of up to 16 bytes are matched by `last` and `first` alone.
   const uint64_t first = FirstNameWord(name, len);
-  size_t index = HomeSlot(len, last, first);
-  for (size_t probe = 0; probe < LEVEL_PROBE_WINDOW; ++probe, index = (index + 1) & (LEVEL_SLOT_COUNT - 1)) {
-    const LevelSlot& slot = g_levelSlots[index];
+  const LevelSlot* const window = &g_levelSlots[HomeSlot(len, last, first)];
+  for (const LevelSlot* at = window; at != window + LEVEL_PROBE_WINDOW; ++at) {
+    const LevelSlot& slot = *at;
     const uint64_t before = slot.seq.load(std::memory_order_acquire);
     if (slot.nameLen.load(std::memory_order_acquire) != len || slot.last.load(std::memory_order_acquire) != last ||
         slot.head[0].load(std::memory_order_acquire) != first) {
@@ -145,7 +148,7 @@ inline bool LookupLevels(const std::string& moduleName, LevelSnapshot& out) {
     }
     out.fileLogLevel = fileLevel;
     out.memLogLevel = memLevel;
-    out.slot = index;
+    out.slot = static_cast<size_t>(at - g_levelSlots);
     out.seq = before;
     out.logger = logger;
     return true;
