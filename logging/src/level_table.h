@@ -31,6 +31,7 @@
 namespace moxlog {
 
 class MoxlogBl;
+struct LevelSlot;
 
 // What a lock-free lookup found: the thresholds of the module, and where and when they were
 // read, so that the logger can be used later under the registry lock if the slot is unchanged.
@@ -38,7 +39,7 @@ class MoxlogBl;
 struct LevelSnapshot {
   int fileLogLevel;
   int memLogLevel;
-  size_t slot;
+  LevelSlot* slot;
   uint64_t seq;
   MoxlogBl* logger;
 };
@@ -125,8 +126,8 @@ inline bool LookupLevels(const std::string& moduleName, LevelSnapshot& out) {
   const uint64_t last = LastNameWord(name, len);
   // Names of up to 16 bytes are matched by `last` and `first` alone.
   const uint64_t first = FirstNameWord(name, len);
-  const LevelSlot* const window = &g_levelSlots[HomeSlot(len, last, first)];
-  for (const LevelSlot* at = window; at != window + LEVEL_PROBE_WINDOW; ++at) {
+  LevelSlot* const window = &g_levelSlots[HomeSlot(len, last, first)];
+  for (LevelSlot* at = window; at != window + LEVEL_PROBE_WINDOW; ++at) {
     const LevelSlot& slot = *at;
     const uint64_t before = slot.seq.load(std::memory_order_acquire);
     if (slot.nameLen.load(std::memory_order_acquire) != len || slot.last.load(std::memory_order_acquire) != last ||
@@ -148,7 +149,7 @@ inline bool LookupLevels(const std::string& moduleName, LevelSnapshot& out) {
     }
     out.fileLogLevel = fileLevel;
     out.memLogLevel = memLevel;
-    out.slot = static_cast<size_t>(at - g_levelSlots);
+    out.slot = at;
     out.seq = before;
     out.logger = logger;
     return true;
@@ -160,7 +161,7 @@ inline bool LookupLevels(const std::string& moduleName, LevelSnapshot& out) {
 // module is still registered and running; the caller may then use snap.logger until it calls
 // LeaveLogger(snap). False when the caller must look under the lock.
 inline bool EnterLogger(const LevelSnapshot& snap) {
-  LevelSlot& slot = g_levelSlots[snap.slot];
+  LevelSlot& slot = *snap.slot;
   // Both sequentially consistent, as are the emptying of the slot and its wait for `users`: either
   // this read sees the slot changed, or the emptying thread sees this writer and waits for it.
   slot.users.fetch_add(1, std::memory_order_seq_cst);
@@ -172,7 +173,7 @@ inline bool EnterLogger(const LevelSnapshot& snap) {
 }
 
 inline void LeaveLogger(const LevelSnapshot& snap) {
-  g_levelSlots[snap.slot].users.fetch_sub(1, std::memory_order_release);
+  snap.slot->users.fetch_sub(1, std::memory_order_release);
 }
 
 // With the registry lock held: gives `moduleName`, registered and initialised with `logger`, a
