@@ -247,21 +247,25 @@ int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& 
   // until then its writes are checked under the lock, as are names without a slot and unknown
   // names that reach the default module. A record that passes is formatted and queued without
   // the lock as well (WriteUnfiltered).
-  // `found` stays in registers; only a record that passes gets its copy in memory (`passed`).
+  // `found` stays in registers; only a record that passes gets a copy in memory (`passed`), of
+  // what WriteUnfiltered uses: the slot, its counter and the logger.
   moxlog::LevelSnapshot found;
-  const bool known = moxlog::LookupLevels(moduleName, found);
-  if (known) {
+  va_list args;
+  if (moxlog::LookupLevels(moduleName, found)) {
     if (format == nullptr) {
       return 3;
     }
     if (level > found.fileLogLevel && level > found.memLogLevel) {
       return 0;
     }
+    const moxlog::LevelSnapshot passed{0, 0, found.slot, found.seq, found.logger};
+    va_start(args, format);
+    const int r = WriteUnfiltered(&passed, level, moduleName, logType, format, args);
+    va_end(args);
+    return r;
   }
-  moxlog::LevelSnapshot passed = found;
-  va_list args;
   va_start(args, format);
-  const int r = WriteUnfiltered(known ? &passed : nullptr, level, moduleName, logType, format, args);
+  const int r = WriteUnfiltered(nullptr, level, moduleName, logType, format, args);
   va_end(args);
   return r;
 }
