@@ -47,11 +47,20 @@ constexpr size_t kDestMax = 512;  // as MoxlogWriteLog uses it
 int64_t RandomValue(std::mt19937_64& rng) {
   static const int64_t kEdges[] = {0, 1, -1, 7, 8, 9, 10, 15, 16, 255, 256, -128, 32767, -32768, 65535,
                                    INT_MAX, INT_MIN, UINT_MAX, LLONG_MAX, LLONG_MIN};
-  switch (rng() % 4) {
+  switch (rng() % 5) {
     case 0:
       return kEdges[rng() % (sizeof kEdges / sizeof kEdges[0])];
     case 1:
       return static_cast<int64_t>(rng() % 2000) - 1000;
+    case 2: {
+      // A power of ten or a neighbour, where the number of digits changes (10^19 as its bits).
+      uint64_t power = 1;
+      for (uint64_t k = rng() % 20; k > 0; --k) {
+        power *= 10;
+      }
+      const uint64_t value = power + rng() % 3 - 1;
+      return static_cast<int64_t>(rng() % 2 == 0 ? value : 0 - value);
+    }
     default:
       return static_cast<int64_t>(rng() >> (rng() % 64));
   }
