@@ -114,65 +114,163 @@ uint64_t GroupEnd(uint64_t group, uint64_t wordsPerGroup, uint64_t wordCount) {
   return end < wordCount ? end : wordCount;
 }
 
-// Takes `count` units of level-0 word `word` from bit `first`: one extent, bits cleared.
-ORV_ALLOC_HOT void TakeRun(Search& s, uint64_t word, unsigned first, unsigned count) {
-  const uint64_t unit = s.unit.Divisor();
-  // count <= 64 and 64 x unit fits in 32 bits (call_limits), so the length is exact.
-  const uint32_t length = static_cast<uint32_t>(count * unit);
-  AppendOrMergeExtent(s.out, unit * (kUnitsPerWord * word + first), length);  // may throw: nothing cleared yet
-  s.allocated += length;
-  s.l0[word] &= ~RunMask(first, count);
-  s.pos.l0Pos = kUnitsPerWord * word + first + count;
+// Takes `count` (>= 1) wholly free level-0 words from word `w` on: their units as extents, the
+// words cleared. As many words go into one extent as the merge rule lets one element hold, so the
+// output is exactly what taking them one word at a time gives, at one merge or append and one
+// store per word. `need` and `l0Pos` follow each extent, so they are right if the vector cannot
+// grow.
+ORV_ALLOC_HOT void TakeWholeWords(uint64_t* l0, uint64_t w, uint64_t count, uint64_t unit,
+                                  std::vector<OrvExtentS>& out, uint64_t& need, uint64_t& l0Pos) {
+  const uint64_t wordBytes = kUnitsPerWord * unit;  // fits in 32 bits (call_limits)
+  while (count != 0) {
+    const uint64_t offset = wordBytes * w;
+    const uint64_t fit = ExtentRoomAt(out, offset, wordBytes) / wordBytes;  // >= 1
+    const uint64_t words = count < fit ? count : fit;
+    AppendOrMergeExtent(out, offset, static_cast<uint32_t>(words * wordBytes));  // may throw: nothing cleared yet
+    for (uint64_t k = 0; k < words; ++k) {
+      l0[w + k] = 0;
+    }
+    w += words;
+    count -= words;
+    need -= kUnitsPerWord * words;
+    l0Pos = kUnitsPerWord * w;
+  }
 }
 
-// The units of slot `slot` from l0Pos (a word w of the slot, bit b) on: each word tested once with
-// one mask for the whole wanted part, else its free runs taken in ascending order.
+// Takes free units of level-0 words [w, end) from bit b of word w on, in ascending order, until
+// `need` units are taken or the words end: runs of wholly free words at a word's start as one
+// extent, else the whole wanted part of a word with one mask test, else the word's free runs one
+// by one. `need` and `l0Pos` (after the last unit taken; after a word left with units still
+// wanted: the next word's first unit, 0 after the last word) are kept current, so they are right
+// if the output vector cannot grow. end <= l0Words.
+ORV_ALLOC_HOT void TakeUnitsOfWords(uint64_t* l0, uint64_t l0Words, uint64_t w, unsigned b, uint64_t end,
+                                    uint64_t unit, std::vector<OrvExtentS>& out, uint64_t& need, uint64_t& l0Pos) {
+  for (; need != 0 && w < end; ++w, b = 0) {
+    const uint64_t x = l0[w];
+    if (x == kAllOnes && b == 0 && need >= kUnitsPerWord) {
+      const uint64_t wanted = need / kUnitsPerWord;
+      const uint64_t limit = end - w < wanted ? end : w + wanted;
+      uint64_t last = w + 1;
+      while (last < limit && l0[last] == kAllOnes) {
+        ++last;
+      }
+      TakeWholeWords(l0, w, last - w, unit, out, need, l0Pos);
+      w = last - 1;
+      continue;
+    }
+    // Fast path: the whole wanted part of this word is free, one mask test and one extent.
+    const unsigned n = need < kUnitsPerWord - b ? static_cast<unsigned>(need) : kUnitsPerWord - b;
+    const uint64_t mask = RunMask(b, n);
+    if ((x & mask) == mask) {
+      // n <= 64 and 64 x unit fits in 32 bits (call_limits), so every length here is exact.
+      AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + b), static_cast<uint32_t>(n * unit));
+      l0[w] = x & ~mask;
+      l0Pos = kUnitsPerWord * w + b + n;
+      need -= n;
+      continue;
+    }
+    uint64_t left = BitsFrom(x, b);
+    while (need != 0 && left != 0) {
+      const unsigned k = LowestSetBit(left);
+      const unsigned run = RunLengthFrom(left, k);
+      const unsigned take = need < run ? static_cast<unsigned>(need) : run;
+      AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + k), static_cast<uint32_t>(take * unit));
+      left &= ~RunMask(k, take);
+      l0[w] &= ~RunMask(k, take);
+      l0Pos = kUnitsPerWord * w + k + take;
+      need -= take;
+    }
+    if (need != 0) {
+      l0Pos = AfterWord(w, l0Words, kUnitsPerWord);
+    }
+  }
+}
+
+// Takes a run of wholly free slots at once when the search enters slot `slot` (field `field` of
+// level-1 word `l1Word`, whose working copy is `m`) at its first unit: the slots from it whose
+// fields in `m` are 11, as many as `need` wants whole and whose level-0 words are all free. Their
+// units go out as for TakeWholeWords, their fields become 00 and each leaves `freeSlots` (or
+// `partialSlots`, for a field the level-1 word no longer holds as 11), as recomputing them one by
+// one would do. Returns the number of slots taken, 0 when the first cannot be taken so (the search
+// then goes on slot by slot); `slot` names the last one taken. If the output vector cannot grow,
+// the slots searched so far are recomputed and `slot` names the one being searched.
+ORV_ALLOC_HOT uint64_t TakeWholeSlots(uint64_t* l0, uint64_t l0Words, uint64_t* l1, uint64_t l1Word, uint64_t m,
+                                      unsigned field, uint64_t& slot, uint64_t wordsPerSlot, uint64_t unit,
+                                      std::vector<OrvExtentS>& out, uint64_t& need, uint64_t& l0Pos,
+                                      uint64_t& partialSlots, uint64_t& freeSlots) {
+  constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
+  const uint64_t unitsPerSlot = kUnitsPerWord * wordsPerSlot;
+  const uint64_t rest = m >> (kFieldBits * field);
+  if ((rest & kSlotEncoding.fieldMask) != kSlotAllFree || need < unitsPerSlot) {
+    return 0;
+  }
+  // Fields 11 from `field` on; the shift brings in zeros, so ~rest != 0 unless all 32 are 11.
+  uint64_t slots = ~rest == 0 ? kSlotEncoding.fieldsPerWord : LowestSetBit(~rest) / kFieldBits;
+  if (need / unitsPerSlot < slots) {
+    slots = need / unitsPerSlot;
+  }
+  const uint64_t first = slot * wordsPerSlot;
+  if (first >= l0Words) {
+    return 0;
+  }
+  const uint64_t existing = (l0Words - first) / wordsPerSlot;
+  if (existing < slots) {
+    slots = existing;
+  }
+  uint64_t free = 0;
+  while (free < slots * wordsPerSlot && l0[first + free] == kAllOnes) {
+    ++free;
+  }
+  slots = free / wordsPerSlot;
+  if (slots == 0) {
+    return 0;
+  }
+  const uint64_t firstSlot = slot;
+  try {
+    TakeWholeWords(l0, first, slots * wordsPerSlot, unit, out, need, l0Pos);
+  } catch (...) {
+    // l0Pos is the first unit not taken, in the slot being searched.
+    slot = l0Pos / unitsPerSlot;
+    for (uint64_t t = firstSlot; t <= slot; ++t) {
+      const uint64_t state = SlotStateOf(l0, l0Words, t, wordsPerSlot);
+      MoveSlotCounts(partialSlots, freeSlots, ReplaceSlotState(l1[l1Word], t, state), state);
+    }
+    throw;
+  }
+  const uint64_t fieldsMask = RunMask(kFieldBits * field, static_cast<unsigned>(kFieldBits * slots));
+  if ((l1[l1Word] & fieldsMask) == (m & fieldsMask)) {
+    freeSlots -= slots;
+    l1[l1Word] &= ~fieldsMask;
+  } else {
+    for (uint64_t t = firstSlot; t < firstSlot + slots; ++t) {
+      MoveSlotCounts(partialSlots, freeSlots, ReplaceSlotState(l1[l1Word], t, kSlotNoneFree), kSlotNoneFree);
+    }
+  }
+  slot = firstSlot + slots - 1;
+  return slots;
+}
+
+// The units of slot `slot` from l0Pos (a word w of the slot, bit b) on.
 void TakeUnitsOfSlot(Search& s, uint64_t slot) {
   const uint64_t wordCount = s.l0Words;
-  uint64_t w = s.pos.l0Pos / kUnitsPerWord;  // an unset l0Pos lands far past any level 0
-  unsigned b = static_cast<unsigned>(s.pos.l0Pos % kUnitsPerWord);
+  const uint64_t w = s.pos.l0Pos / kUnitsPerWord;  // an unset l0Pos lands far past any level 0
+  const unsigned b = static_cast<unsigned>(s.pos.l0Pos % kUnitsPerWord);
   if (s.allocated >= s.allocLen || w >= wordCount) {
     return;
   }
-  const uint64_t end = GroupEnd(slot, s.wordsPerGroup, wordCount);
   // Units still wanted; 0 only when a direct caller's running count is not a whole number of
   // units below allocLen, and then nothing more is taken.
-  uint64_t need = s.unit.Quotient(s.allocLen - s.allocated);
-  while (need != 0) {
-    const uint64_t x = s.l0[w];
-    if (x == 0) {
-      s.pos.l0Pos = AfterWord(w, wordCount, kUnitsPerWord);
-    } else {
-      // Fast path: the whole wanted part of this word is free, one mask test and one extent.
-      const unsigned n = need < kUnitsPerWord - b ? static_cast<unsigned>(need) : kUnitsPerWord - b;
-      const uint64_t mask = RunMask(b, n);
-      if ((x & mask) == mask) {
-        TakeRun(s, w, b, n);
-        need -= n;
-      } else {
-        for (;;) {
-          const uint64_t free = BitsFrom(s.l0[w], b);
-          if (free == 0) {
-            s.pos.l0Pos = AfterWord(w, wordCount, kUnitsPerWord);
-            break;
-          }
-          const unsigned k = LowestSetBit(free);
-          const unsigned run = RunLengthFrom(free, k);
-          const unsigned take = need < run ? static_cast<unsigned>(need) : run;
-          TakeRun(s, w, k, take);
-          need -= take;
-          if (need == 0) {
-            return;
-          }
-        }
-      }
-    }
-    if (need == 0 || w + 1 >= end) {
-      return;
-    }
-    ++w;
-    b = 0;
+  const uint64_t wanted = s.unit.Quotient(s.allocLen - s.allocated);
+  uint64_t need = wanted;
+  const uint64_t unit = s.unit.Divisor();
+  try {
+    TakeUnitsOfWords(s.l0, wordCount, w, b, GroupEnd(slot, s.wordsPerGroup, wordCount), unit, s.out, need,
+                     s.pos.l0Pos);
+  } catch (...) {
+    s.allocated += (wanted - need) * unit;
+    throw;
   }
+  s.allocated += (wanted - need) * unit;
 }
 
 void SearchEntry(Search& s, uint64_t entry);
@@ -201,6 +299,24 @@ struct SlotLevel {
   static uint64_t WordCount(const Search& s) { return s.l1Words; }
   static void SearchChildren(Search& s, uint64_t slot) { TakeUnitsOfSlot(s, slot); }
   static void Recompute(Search& s, uint64_t word, uint64_t slot) { RecomputeSlot(s, word, slot); }
+  // Slots `slot` on, entered at their first unit, taken whole (TakeWholeSlots); returns how many.
+  static uint64_t TakeWholeFields(Search& s, uint64_t word, uint64_t m, unsigned field, uint64_t slot) {
+    const uint64_t unit = s.unit.Divisor();
+    const uint64_t wanted = s.unit.Quotient(s.allocLen - s.allocated);
+    uint64_t need = wanted;
+    uint64_t taken = 0;
+    try {
+      taken = TakeWholeSlots(s.l0, s.l0Words, s.l1, word, m, field, slot, s.wordsPerGroup, unit, s.out, need,
+                             s.pos.l0Pos, s.partialChange, s.freeChange);
+    } catch (...) {
+      s.allocated += (wanted - need) * unit;
+      s.pos.l1Pos = slot;
+      throw;
+    }
+    s.allocated += (wanted - need) * unit;
+    s.pos.l1Pos = slot;
+    return taken;
+  }
 };
 
 struct EntryLevel {
@@ -213,6 +329,7 @@ struct EntryLevel {
   static uint64_t WordCount(const Search& s) { return s.l2Words; }
   static void SearchChildren(Search& s, uint64_t entry) { SearchEntry(s, entry); }
   static void Recompute(Search& s, uint64_t word, uint64_t entry) { RecomputeEntry(s, word, entry); }
+  static uint64_t TakeWholeFields(Search&, uint64_t, uint64_t, unsigned, uint64_t) { return 0; }
 };
 
 // The descent of one upper level over its words [first, end), from field `field` of the first:
@@ -253,6 +370,17 @@ void ScanFields(Search& s, uint64_t first, uint64_t end, unsigned field) {
       if (!resume) {
         Level::Child(pos) = childStart;
         Level::UnsetBelowChild(pos);
+      }
+      if (Level::Child(pos) == childStart) {
+        // A run of wholly free fields that the request wants whole, taken at once.
+        const uint64_t taken = Level::TakeWholeFields(s, i, m, found, own);
+        if (taken != 0) {
+          field = found + static_cast<unsigned>(taken);
+          if (s.allocated >= s.allocLen) {
+            return;
+          }
+          continue;
+        }
       }
       try {
         Level::SearchChildren(s, own);
@@ -436,43 +564,25 @@ ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInf
       return req.allocLen;
     }
   }
-  // Take units slot by slot, as TakeUnitsOfSlot and ScanFields<SlotLevel> do.
+  // Take units slot by slot, as ScanFields<SlotLevel> does.
   try {
     while (fields != 0) {
-      const uint64_t slotEnd = GroupEnd(slot, wordsPerSlot, l0Words);
-      uint64_t w = l0Pos / kUnitsPerWord;
-      unsigned b = static_cast<unsigned>(l0Pos % kUnitsPerWord);
-      for (; need != 0 && w < slotEnd; ++w, b = 0) {
-        const uint64_t x = l0Data[w];
-        const unsigned n = need < kUnitsPerWord - b ? static_cast<unsigned>(need) : kUnitsPerWord - b;
-        const uint64_t mask = RunMask(b, n);
-        if ((x & mask) == mask) {
-          AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + b), static_cast<uint32_t>(n * unit));
-          l0Data[w] = x & ~mask;
-          l0Pos = kUnitsPerWord * w + b + n;
-          need -= n;
-          continue;
-        }
-        uint64_t left = BitsFrom(x, b);
-        while (need != 0 && left != 0) {
-          const unsigned k = LowestSetBit(left);
-          const unsigned run = RunLengthFrom(left, k);
-          const unsigned take = need < run ? static_cast<unsigned>(need) : run;
-          // 64 x unit fits in 32 bits (call_limits), so every length here is exact.
-          AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + k), static_cast<uint32_t>(take * unit));
-          left &= ~RunMask(k, take);
-          l0Data[w] &= ~RunMask(k, take);
-          l0Pos = kUnitsPerWord * w + k + take;
-          need -= take;
-        }
-        if (need != 0) {
-          l0Pos = AfterWord(w, l0Words, kUnitsPerWord);
-        }
+      const uint64_t taken =
+          l0Pos == slot * unitsPerSlot
+              ? TakeWholeSlots(l0Data, l0Words, l1Data, l1Word, m, field, slot, wordsPerSlot, unit, out, need, l0Pos,
+                               alloc.partialSlots, alloc.freeSlots)
+              : 0;
+      if (taken != 0) {
+        field += static_cast<unsigned>(taken) - 1;
+      } else {
+        const uint64_t slotEnd = GroupEnd(slot, wordsPerSlot, l0Words);
+        TakeUnitsOfWords(l0Data, l0Words, l0Pos / kUnitsPerWord, static_cast<unsigned>(l0Pos % kUnitsPerWord),
+                         slotEnd, unit, out, need, l0Pos);
+        const uint64_t state =
+            StateOfSlotWords(l0Data + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
+        const uint64_t oldState = ReplaceSlotState(l1Data[l1Word], slot, state);
+        MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
       }
-      const uint64_t state =
-          StateOfSlotWords(l0Data + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
-      const uint64_t oldState = ReplaceSlotState(l1Data[l1Word], slot, state);
-      MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
       if (need == 0) {
         break;
       }
