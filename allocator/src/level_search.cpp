@@ -124,11 +124,12 @@ ORV_ALLOC_HOT void TakeWholeWords(uint64_t* l0, uint64_t w, uint64_t count, uint
   const uint64_t wordBytes = kUnitsPerWord * unit;  // fits in 32 bits (call_limits)
   while (count != 0) {
     const uint64_t offset = wordBytes * w;
-    const uint64_t fit = ExtentRoomAt(out, offset, wordBytes) / wordBytes;  // >= 1
-    const uint64_t words = count < fit ? count : fit;
+    // count x wordBytes <= the bytes still wanted, so it does not overflow.
+    const uint64_t room = ExtentRoomAt(out, offset, wordBytes);  // >= wordBytes
+    const uint64_t words = count * wordBytes <= room ? count : room / wordBytes;
     AppendOrMergeExtent(out, offset, static_cast<uint32_t>(words * wordBytes));  // may throw: nothing cleared yet
     for (uint64_t k = 0; k < words; ++k) {
-      l0[w + k] = 0;
+      l0[w + k] ^= kAllOnes;  // all ones before; a store of 0, without a call to memset for a few words
     }
     w += words;
     count -= words;
@@ -205,23 +206,24 @@ ORV_ALLOC_HOT uint64_t TakeWholeSlots(uint64_t* l0, uint64_t l0Words, uint64_t* 
     return 0;
   }
   // Fields 11 from `field` on; the shift brings in zeros, so ~rest != 0 unless all 32 are 11.
-  uint64_t slots = ~rest == 0 ? kSlotEncoding.fieldsPerWord : LowestSetBit(~rest) / kFieldBits;
-  if (need / unitsPerSlot < slots) {
-    slots = need / unitsPerSlot;
-  }
+  const uint64_t allFree = ~rest == 0 ? kSlotEncoding.fieldsPerWord : LowestSetBit(~rest) / kFieldBits;
   const uint64_t first = slot * wordsPerSlot;
   if (first >= l0Words) {
     return 0;
   }
-  const uint64_t existing = (l0Words - first) / wordsPerSlot;
-  if (existing < slots) {
-    slots = existing;
+  // Words of those slots that the request wants and level 0 holds; the free ones among them.
+  uint64_t words = allFree * wordsPerSlot;
+  if (need / kUnitsPerWord < words) {
+    words = need / kUnitsPerWord;
+  }
+  if (l0Words - first < words) {
+    words = l0Words - first;
   }
   uint64_t free = 0;
-  while (free < slots * wordsPerSlot && l0[first + free] == kAllOnes) {
+  while (free < words && l0[first + free] == kAllOnes) {
     ++free;
   }
-  slots = free / wordsPerSlot;
+  const uint64_t slots = Divider(wordsPerSlot).Quotient(free);
   if (slots == 0) {
     return 0;
   }
@@ -431,7 +433,7 @@ __attribute__((noinline)) uint64_t DescendFromLevelTwo(OrvAllocator& alloc, cons
   return s.allocated;
 }
 
-// The rest of a descent that TakeFromCursorWord began: it has searched the level-1 word at the
+// The rest of a descent that TakeFromWord began: it has searched the level-1 word at the
 // cursor and taken `allocated` bytes, short of the request. Goes on exactly where the descent
 // stands then: leaving that word, the entry's later level-1 words, the entry recomputed, the rest
 // of the first pass over level 2 and the second pass. Returns the bytes allocated in all.
@@ -462,10 +464,7 @@ __attribute__((noinline)) uint64_t ContinueDescent(OrvAllocator& alloc, const Or
   return s.allocated;
 }
 
-// What TakeFromCursorWord returns when the descent does not begin in the cursor's level-1 word.
-constexpr uint64_t kNotStarted = ~uint64_t{0};
-
-// What TakeFromCursorWord leaves when the output vector cannot grow, as the descent leaves it:
+// What TakeFromWord leaves when the output vector cannot grow, as the descent leaves it:
 // the cursor at the slot being searched, that slot and the entry recomputed.
 __attribute__((noinline, cold)) void LeaveAfterFailure(OrvAllocator& alloc, std::vector<uint64_t>& l0,
                                                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
@@ -476,97 +475,45 @@ __attribute__((noinline, cold)) void LeaveAfterFailure(OrvAllocator& alloc, std:
   RecomputeEntryBit(alloc, l1, l2, alloc.pos.l2Pos / kEntryEncoding.fieldsPerWord, alloc.pos.l2Pos);
 }
 
-// The start of the descent, when it begins inside the level-1 word at the cursor: the entry bit
-// at l2Pos is set, l1Pos is kept inside that entry, and the level-0 word where the search starts
-// exists. The descent then visits the word's non-00 slots from l1Pos on: the first at the kept
-// l0Pos if that is l1Pos's slot and l0Pos lies inside it, or from the next non-00 slot's first
-// unit if l0Pos lies past it, else from its first unit; every later one from its first unit. It
-// takes the first free units in ascending order, recomputes each slot it visits, and stops with
-// l1Pos at the last slot and l0Pos after the last unit taken, then recomputes the entry. This does
-// the same on locals, and hands a request the word cannot fill to ContinueDescent. Returns the
-// bytes allocated, or kNotStarted, having only read, when the descent does not begin so. Calls
-// allowed by LevelTwoSearchIsAllowed only: there, a non-00 slot always has a level-0 word.
-ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInfoS& req, const LevelWords& levels,
-                                          std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
-                                          std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+// Where the descent begins when it begins inside one level-1 word: the entry, the level-1 word
+// and its working copy, the first non-00 slot it visits there and the unit it starts that slot at.
+struct WordStart {
+  uint64_t entry;
+  uint64_t l1Word;
+  uint64_t m;
+  unsigned field;  // slot % 32
+  uint64_t slot;
+  uint64_t l0Pos;
+};
+
+// The descent from `start` (the cursor's l2Pos already set to start.entry): visits the word's
+// non-00 slots from start.slot on, the first from start.l0Pos, every later one from its first
+// unit; takes the first free units in ascending order (a run of wholly free slots or words at
+// once), recomputes each slot it visits, and stops with l1Pos at the last slot and l0Pos after
+// the last unit taken, then recomputes the entry. A request the word cannot fill goes on in
+// ContinueDescent. Returns the bytes allocated. Calls allowed by LevelTwoSearchIsAllowed only:
+// there, a non-00 slot always has a level-0 word.
+__attribute__((noinline)) uint64_t TakeFromWord(OrvAllocator& alloc, const OrvAllocInfoS& req,
+                                                const LevelWords& levels, std::vector<uint64_t>& l0,
+                                                std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
+                                                std::vector<OrvExtentS>& out, WordStart start) {
   constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
   constexpr unsigned kFieldsPerWord = kSlotEncoding.fieldsPerWord;
-  const OrvAllocPosS pos = alloc.pos;
-  const uint64_t slotsPerEntry = alloc.l1SlotsPerL2Bit;
   const uint64_t unitsPerSlot = alloc.l0BitsPerL1Slot;
   const uint64_t wordsPerSlot = alloc.wordsPerEntry;
-  const uint64_t l2Word = pos.l2Pos / kEntryEncoding.fieldsPerWord;
-  uint64_t* const l2Data = levels.l2;
-  if ((l2Data[l2Word] >> (pos.l2Pos % kEntryEncoding.fieldsPerWord) & 1u) == 0 || pos.l1Pos == kUnsetPos ||
-      Locate(pos.l1Pos, pos.l2Pos * slotsPerEntry, slotsPerEntry) != KeptPosition::kInside) {
-    return kNotStarted;
-  }
-  const uint64_t l1Word = pos.l1Pos / kFieldsPerWord;
-  const uint64_t l1Words = levels.n1;
-  uint64_t* const l1Data = levels.l1;
-  if (l1Word >= l1Words) {
-    return kNotStarted;
-  }
-  const uint64_t m = l1Data[l1Word];  // the descent's working copy of the level-1 word
   const uint64_t l0Words = levels.n0;
   uint64_t* const l0Data = levels.l0;
-  // The first slot the descent visits, and where in it; none: the descent leaves the word at once.
-  const unsigned keptField = static_cast<unsigned>(pos.l1Pos % kFieldsPerWord);
-  uint64_t fields = BitsFrom(m, kFieldBits * keptField);
-  unsigned field = fields != 0 ? LowestSetBit(fields) / kFieldBits : 0;
-  uint64_t slot = kFieldsPerWord * l1Word + field;
-  uint64_t l0Pos = slot * unitsPerSlot;
-  if (fields != 0 && field == keptField && pos.l0Pos != kUnsetPos) {
-    const KeptPosition where = Locate(pos.l0Pos, l0Pos, unitsPerSlot);
-    if (where == KeptPosition::kInside) {
-      if (pos.l0Pos / kUnitsPerWord >= l0Words) {
-        return kNotStarted;
-      }
-      l0Pos = pos.l0Pos;
-    } else if (where == KeptPosition::kPastEnd) {
-      fields = field + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (field + 1)) : 0;
-      field = fields != 0 ? LowestSetBit(fields) / kFieldBits : 0;
-      slot = kFieldsPerWord * l1Word + field;
-      l0Pos = slot * unitsPerSlot;
-    }
-  }
+  uint64_t* const l1Data = levels.l1;
+  const uint64_t l1Word = start.l1Word;
+  const uint64_t m = start.m;
+  unsigned field = start.field;
+  uint64_t slot = start.slot;
+  uint64_t l0Pos = start.l0Pos;
   const uint64_t unit = req.allocUnit;
   const uint64_t wanted = Divider(unit).Quotient(req.allocLen);
   uint64_t need = wanted;
-  // The common small request: the first level-0 word holds all of it, as one run from l0Pos or,
-  // for one unit, as its next free unit. The loop below would take the same, in more steps.
-  if (fields != 0 && need <= kUnitsPerWord - l0Pos % kUnitsPerWord) {
-    const uint64_t w = l0Pos / kUnitsPerWord;
-    const unsigned b = static_cast<unsigned>(l0Pos % kUnitsPerWord);
-    const uint64_t x = l0Data[w];
-    const uint64_t run = RunMask(b, static_cast<unsigned>(need));
-    const uint64_t freeFromB = BitsFrom(x, b);
-    if ((x & run) == run || (need == 1 && freeFromB != 0)) {
-      const unsigned k = (x & run) == run ? b : LowestSetBit(freeFromB);
-      try {
-        AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + k), static_cast<uint32_t>(need * unit));
-      } catch (...) {
-        LeaveAfterFailure(alloc, l0, l1, l2, slot, l0Pos);
-        throw;
-      }
-      l0Data[w] = x & ~RunMask(k, static_cast<unsigned>(need));
-      const uint64_t slotEnd = GroupEnd(slot, wordsPerSlot, l0Words);
-      const uint64_t state =
-          StateOfSlotWords(l0Data + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
-      const uint64_t oldState = ReplaceSlotState(l1Data[l1Word], slot, state);
-      MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
-      alloc.pos.l1Pos = slot;
-      alloc.pos.l0Pos = kUnitsPerWord * w + k + need;
-      // A non-zero level-1 word of the entry keeps its bit set; otherwise look at the entry's words.
-      if (l1Data[l1Word] == 0) {
-        SetEntryBit(l2Data[l2Word], l1Data, l1Words, pos.l2Pos, wordsPerSlot);
-      }
-      return req.allocLen;
-    }
-  }
-  // Take units slot by slot, as ScanFields<SlotLevel> does.
   try {
-    while (fields != 0) {
+    for (;;) {
       const uint64_t taken =
           l0Pos == slot * unitsPerSlot
               ? TakeWholeSlots(l0Data, l0Words, l1Data, l1Word, m, field, slot, wordsPerSlot, unit, out, need, l0Pos,
@@ -586,12 +533,13 @@ ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInf
       if (need == 0) {
         break;
       }
-      fields = field + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (field + 1)) : 0;
-      if (fields != 0) {
-        field = LowestSetBit(fields) / kFieldBits;
-        slot = kFieldsPerWord * l1Word + field;
-        l0Pos = slot * unitsPerSlot;
+      const uint64_t fields = field + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (field + 1)) : 0;
+      if (fields == 0) {
+        break;
       }
+      field = LowestSetBit(fields) / kFieldBits;
+      slot = kFieldsPerWord * l1Word + field;
+      l0Pos = slot * unitsPerSlot;
     }
   } catch (...) {
     LeaveAfterFailure(alloc, l0, l1, l2, slot, l0Pos);
@@ -604,7 +552,145 @@ ORV_ALLOC_HOT uint64_t TakeFromCursorWord(OrvAllocator& alloc, const OrvAllocInf
   }
   // A non-zero level-1 word of the entry keeps its bit set; otherwise look at the entry's words.
   if (l1Data[l1Word] == 0) {
-    SetEntryBit(l2Data[l2Word], l1Data, l1Words, pos.l2Pos, wordsPerSlot);
+    SetEntryBit(levels.l2[start.entry / kEntryEncoding.fieldsPerWord], l1Data, levels.n1, start.entry, wordsPerSlot);
+  }
+  return req.allocLen;
+}
+
+// The search from the cursor when TakeAtKeptUnit cannot serve the call. When the descent begins
+// inside one level-1 word (the first set entry bit of the cursor's level-2 word from l2Pos on, as
+// ScanFields<EntryLevel> picks it, with the child positions it enters with), that word is searched
+// by TakeFromWord; otherwise, or when that word has no non-00 slot to visit, by the descent itself.
+__attribute__((noinline)) uint64_t SearchFromCursor(OrvAllocator& alloc, const OrvAllocInfoS& req,
+                                                    const LevelWords& levels, std::vector<uint64_t>& l0,
+                                                    std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
+                                                    std::vector<OrvExtentS>& out) {
+  constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
+  constexpr unsigned kFieldsPerWord = kSlotEncoding.fieldsPerWord;
+  constexpr unsigned kEntriesPerWord = kEntryEncoding.fieldsPerWord;
+  const OrvAllocPosS pos = alloc.pos;
+  const uint64_t slotsPerEntry = alloc.l1SlotsPerL2Bit;
+  const uint64_t unitsPerSlot = alloc.l0BitsPerL1Slot;
+  const uint64_t l2Word = pos.l2Pos / kEntriesPerWord;
+  const unsigned keptEntry = static_cast<unsigned>(pos.l2Pos % kEntriesPerWord);
+  const uint64_t m2 = levels.l2[l2Word];
+  uint64_t entries = BitsFrom(m2, keptEntry);
+  if (entries == 0) {
+    return DescendFromLevelTwo(alloc, req, l0, l1, l2, out);
+  }
+  uint64_t entry = kEntriesPerWord * l2Word + LowestSetBit(entries);
+  uint64_t l1Pos = entry * slotsPerEntry;
+  uint64_t keptL0Pos = kUnsetPos;
+  if (entry == pos.l2Pos && pos.l1Pos != kUnsetPos) {
+    const KeptPosition where = Locate(pos.l1Pos, l1Pos, slotsPerEntry);
+    if (where == KeptPosition::kInside) {
+      l1Pos = pos.l1Pos;
+      keptL0Pos = pos.l0Pos;
+    } else if (where == KeptPosition::kPastEnd) {
+      entries = keptEntry + 1 < kEntriesPerWord ? BitsFrom(m2, keptEntry + 1) : 0;
+      if (entries == 0) {
+        return DescendFromLevelTwo(alloc, req, l0, l1, l2, out);
+      }
+      entry = kEntriesPerWord * l2Word + LowestSetBit(entries);
+      l1Pos = entry * slotsPerEntry;
+    }
+  }
+  const uint64_t l1Word = l1Pos / kFieldsPerWord;
+  if (l1Word >= levels.n1) {
+    return DescendFromLevelTwo(alloc, req, l0, l1, l2, out);
+  }
+  const uint64_t m = levels.l1[l1Word];  // the descent's working copy of the level-1 word
+  // The first slot the descent visits, and where in it; none: the descent leaves the word at once.
+  const unsigned keptField = static_cast<unsigned>(l1Pos % kFieldsPerWord);
+  uint64_t fields = BitsFrom(m, kFieldBits * keptField);
+  unsigned field = fields != 0 ? LowestSetBit(fields) / kFieldBits : 0;
+  uint64_t l0Pos = (kFieldsPerWord * l1Word + field) * unitsPerSlot;
+  if (fields != 0 && field == keptField && keptL0Pos != kUnsetPos) {
+    const KeptPosition where = Locate(keptL0Pos, l0Pos, unitsPerSlot);
+    if (where == KeptPosition::kInside) {
+      if (keptL0Pos / kUnitsPerWord >= levels.n0) {
+        return DescendFromLevelTwo(alloc, req, l0, l1, l2, out);
+      }
+      l0Pos = keptL0Pos;
+    } else if (where == KeptPosition::kPastEnd) {
+      fields = field + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (field + 1)) : 0;
+      field = fields != 0 ? LowestSetBit(fields) / kFieldBits : 0;
+      l0Pos = (kFieldsPerWord * l1Word + field) * unitsPerSlot;
+    }
+  }
+  if (fields == 0) {
+    // The word has nothing to visit: as the descent leaves it, from this entry on.
+    alloc.pos.l2Pos = entry;
+    alloc.pos.l1Pos = (kFieldsPerWord * l1Word + field);
+    return ContinueDescent(alloc, req, 0, l0, l1, l2, out);
+  }
+  alloc.pos.l2Pos = entry;
+  return TakeFromWord(alloc, req, levels, l0, l1, l2, out,
+                      WordStart{entry, l1Word, m, field, kFieldsPerWord * l1Word + field, l0Pos});
+}
+
+// The commonest call: the descent resumes at the kept l0Pos (the entry bit at l2Pos is set, l1Pos
+// lies inside that entry, l1Pos's slot is not 00 and l0Pos lies inside that slot) and the request
+// fits in the level-0 word there: the run from l0Pos is free, or one unit is wanted and the word
+// has a free unit from l0Pos on. The descent then takes exactly those units, recomputes the slot
+// (and the entry, which can only change when the level-1 word becomes 0) and stops with l1Pos and
+// l2Pos as they were. Any other call goes to TakeFromWord (when only the word test failed) or
+// SearchFromCursor. Returns the bytes allocated.
+ORV_ALLOC_HOT uint64_t TakeAtKeptUnit(OrvAllocator& alloc, const OrvAllocInfoS& req, const LevelWords& levels,
+                                      std::vector<uint64_t>& l0, std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
+                                      std::vector<OrvExtentS>& out) {
+  const OrvAllocPosS pos = alloc.pos;
+  const uint64_t slotsPerEntry = alloc.l1SlotsPerL2Bit;
+  const uint64_t unitsPerSlot = alloc.l0BitsPerL1Slot;
+  const uint64_t l1Word = pos.l1Pos / kSlotEncoding.fieldsPerWord;  // an unset position lands far past
+  const uint64_t w = pos.l0Pos / kUnitsPerWord;
+  if (l1Word >= levels.n1 || w >= levels.n0 ||
+      Locate(pos.l1Pos, pos.l2Pos * slotsPerEntry, slotsPerEntry) != KeptPosition::kInside ||
+      Locate(pos.l0Pos, pos.l1Pos * unitsPerSlot, unitsPerSlot) != KeptPosition::kInside) {
+    return SearchFromCursor(alloc, req, levels, l0, l1, l2, out);
+  }
+  const uint64_t l2Word = pos.l2Pos / kEntryEncoding.fieldsPerWord;
+  const unsigned field = static_cast<unsigned>(pos.l1Pos % kSlotEncoding.fieldsPerWord);
+  const uint64_t m = levels.l1[l1Word];
+  if ((levels.l2[l2Word] >> (pos.l2Pos % kEntryEncoding.fieldsPerWord) & 1u) == 0 ||
+      (m >> (kSlotEncoding.fieldBits * field) & kSlotEncoding.fieldMask) == kSlotNoneFree) {
+    return SearchFromCursor(alloc, req, levels, l0, l1, l2, out);
+  }
+  const unsigned b = static_cast<unsigned>(pos.l0Pos % kUnitsPerWord);
+  const uint64_t unit = req.allocUnit;
+  const uint64_t need = Divider(unit).Quotient(req.allocLen);
+  const uint64_t x = levels.l0[w];
+  const uint64_t freeFromB = BitsFrom(x, b);
+  unsigned k = b;
+  if (need > kUnitsPerWord - b) {
+    k = kUnitsPerWord;
+  } else {
+    const uint64_t run = RunMask(b, static_cast<unsigned>(need));
+    if ((x & run) != run) {
+      k = need == 1 && freeFromB != 0 ? LowestSetBit(freeFromB) : kUnitsPerWord;
+    }
+  }
+  if (k == kUnitsPerWord) {
+    return TakeFromWord(alloc, req, levels, l0, l1, l2, out, WordStart{pos.l2Pos, l1Word, m, field, pos.l1Pos, pos.l0Pos});
+  }
+  const uint64_t slot = pos.l1Pos;
+  try {
+    AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + k), static_cast<uint32_t>(need * unit));
+  } catch (...) {
+    LeaveAfterFailure(alloc, l0, l1, l2, slot, pos.l0Pos);
+    throw;
+  }
+  const uint64_t wordsPerSlot = alloc.wordsPerEntry;
+  levels.l0[w] = x & ~RunMask(k, static_cast<unsigned>(need));
+  const uint64_t slotEnd = GroupEnd(slot, wordsPerSlot, levels.n0);
+  const uint64_t state =
+      StateOfSlotWords(levels.l0 + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
+  const uint64_t oldState = ReplaceSlotState(levels.l1[l1Word], slot, state);
+  MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
+  alloc.pos.l0Pos = kUnitsPerWord * w + k + need;
+  // A non-zero level-1 word of the entry keeps its bit set; otherwise look at the entry's words.
+  if (levels.l1[l1Word] == 0) {
+    SetEntryBit(levels.l2[l2Word], levels.l1, levels.n1, pos.l2Pos, wordsPerSlot);
   }
   return req.allocLen;
 }
@@ -617,11 +703,7 @@ uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vect
   if (!LevelTwoSearchIsAllowed(alloc, req, levels)) {
     return 0;
   }
-  const uint64_t taken = TakeFromCursorWord(alloc, req, levels, l0, l1, l2, out);
-  if (__builtin_expect(taken != kNotStarted, 1)) {
-    return taken;
-  }
-  return DescendFromLevelTwo(alloc, req, l0, l1, l2, out);
+  return TakeAtKeptUnit(alloc, req, levels, l0, l1, l2, out);
 }
 
 void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
