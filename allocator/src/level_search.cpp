@@ -129,7 +129,10 @@ ORV_ALLOC_HOT void TakeWholeWords(uint64_t* l0, uint64_t w, uint64_t count, uint
     const uint64_t words = count * wordBytes <= room ? count : room / wordBytes;
     AppendOrMergeExtent(out, offset, static_cast<uint32_t>(words * wordBytes));  // may throw: nothing cleared yet
     for (uint64_t k = 0; k < words; ++k) {
-      l0[w + k] ^= kAllOnes;  // all ones before; a store of 0, without a call to memset for a few words
+      // One 64-bit store per word: a call to memset or wider stores cost more for a few words, and
+      // the slot's state is read back from these words at once.
+      asm("" : "+r"(k));
+      l0[w + k] = 0;
     }
     w += words;
     count -= words;
@@ -148,21 +151,22 @@ ORV_ALLOC_HOT void TakeUnitsOfWords(uint64_t* l0, uint64_t l0Words, uint64_t w, 
                                     uint64_t unit, std::vector<OrvExtentS>& out, uint64_t& need, uint64_t& l0Pos) {
   for (; need != 0 && w < end; ++w, b = 0) {
     const uint64_t x = l0[w];
-    if (x == kAllOnes && b == 0 && need >= kUnitsPerWord) {
-      const uint64_t wanted = need / kUnitsPerWord;
-      const uint64_t limit = end - w < wanted ? end : w + wanted;
-      uint64_t last = w + 1;
-      while (last < limit && l0[last] == kAllOnes) {
-        ++last;
-      }
-      TakeWholeWords(l0, w, last - w, unit, out, need, l0Pos);
-      w = last - 1;
-      continue;
-    }
     // Fast path: the whole wanted part of this word is free, one mask test and one extent.
     const unsigned n = need < kUnitsPerWord - b ? static_cast<unsigned>(need) : kUnitsPerWord - b;
     const uint64_t mask = RunMask(b, n);
     if ((x & mask) == mask) {
+      if (mask == kAllOnes && need > kUnitsPerWord) {
+        // A wholly free word, and more words wanted: the run of wholly free words from here.
+        const uint64_t wanted = need / kUnitsPerWord;
+        const uint64_t limit = end - w < wanted ? end : w + wanted;
+        uint64_t last = w + 1;
+        while (last < limit && l0[last] == kAllOnes) {
+          ++last;
+        }
+        TakeWholeWords(l0, w, last - w, unit, out, need, l0Pos);
+        w = last - 1;
+        continue;
+      }
       // n <= 64 and 64 x unit fits in 32 bits (call_limits), so every length here is exact.
       AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + b), static_cast<uint32_t>(n * unit));
       l0[w] = x & ~mask;
@@ -175,9 +179,10 @@ ORV_ALLOC_HOT void TakeUnitsOfWords(uint64_t* l0, uint64_t l0Words, uint64_t w, 
       const unsigned k = LowestSetBit(left);
       const unsigned run = RunLengthFrom(left, k);
       const unsigned take = need < run ? static_cast<unsigned>(need) : run;
+      const uint64_t taken = RunMask(k, take);
       AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + k), static_cast<uint32_t>(take * unit));
-      left &= ~RunMask(k, take);
-      l0[w] &= ~RunMask(k, take);
+      left &= ~taken;
+      l0[w] &= ~taken;
       l0Pos = kUnitsPerWord * w + k + take;
       need -= take;
     }
@@ -303,6 +308,9 @@ struct SlotLevel {
   static void Recompute(Search& s, uint64_t word, uint64_t slot) { RecomputeSlot(s, word, slot); }
   // Slots `slot` on, entered at their first unit, taken whole (TakeWholeSlots); returns how many.
   static uint64_t TakeWholeFields(Search& s, uint64_t word, uint64_t m, unsigned field, uint64_t slot) {
+    if ((m >> (kSlotEncoding.fieldBits * field) & kSlotEncoding.fieldMask) != kSlotAllFree) {
+      return 0;
+    }
     const uint64_t unit = s.unit.Divisor();
     const uint64_t wanted = s.unit.Quotient(s.allocLen - s.allocated);
     uint64_t need = wanted;
@@ -475,40 +483,28 @@ __attribute__((noinline, cold)) void LeaveAfterFailure(OrvAllocator& alloc, std:
   RecomputeEntryBit(alloc, l1, l2, alloc.pos.l2Pos / kEntryEncoding.fieldsPerWord, alloc.pos.l2Pos);
 }
 
-// Where the descent begins when it begins inside one level-1 word: the entry, the level-1 word
-// and its working copy, the first non-00 slot it visits there and the unit it starts that slot at.
-struct WordStart {
-  uint64_t entry;
-  uint64_t l1Word;
-  uint64_t m;
-  unsigned field;  // slot % 32
-  uint64_t slot;
-  uint64_t l0Pos;
-};
-
-// The descent from `start` (the cursor's l2Pos already set to start.entry): visits the word's
-// non-00 slots from start.slot on, the first from start.l0Pos, every later one from its first
-// unit; takes the first free units in ascending order (a run of wholly free slots or words at
-// once), recomputes each slot it visits, and stops with l1Pos at the last slot and l0Pos after
-// the last unit taken, then recomputes the entry. A request the word cannot fill goes on in
-// ContinueDescent. Returns the bytes allocated. Calls allowed by LevelTwoSearchIsAllowed only:
-// there, a non-00 slot always has a level-0 word.
-__attribute__((noinline)) uint64_t TakeFromWord(OrvAllocator& alloc, const OrvAllocInfoS& req,
-                                                const LevelWords& levels, std::vector<uint64_t>& l0,
-                                                std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
-                                                std::vector<OrvExtentS>& out, WordStart start) {
+// The descent inside one level-1 word: from slot `slot` (not 00 in the word, which is its
+// working copy), at unit l0Pos of it, with the cursor's l2Pos at the entry that holds it. Visits
+// the word's non-00 slots from there, every later one from its first unit; takes the first free
+// units in ascending order (a run of wholly free slots or words at once), recomputes each slot it
+// visits, and stops with l1Pos at the last slot and l0Pos after the last unit taken, then
+// recomputes the entry. A request the word cannot fill goes on in ContinueDescent. Returns the
+// bytes allocated. Calls allowed by LevelTwoSearchIsAllowed only: there, a non-00 slot always has
+// a level-0 word.
+ORV_ALLOC_HOT uint64_t TakeFromWord(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
+                                    std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out,
+                                    uint64_t slot, uint64_t l0Pos) {
   constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
   constexpr unsigned kFieldsPerWord = kSlotEncoding.fieldsPerWord;
   const uint64_t unitsPerSlot = alloc.l0BitsPerL1Slot;
   const uint64_t wordsPerSlot = alloc.wordsPerEntry;
-  const uint64_t l0Words = levels.n0;
-  uint64_t* const l0Data = levels.l0;
-  uint64_t* const l1Data = levels.l1;
-  const uint64_t l1Word = start.l1Word;
-  const uint64_t m = start.m;
-  unsigned field = start.field;
-  uint64_t slot = start.slot;
-  uint64_t l0Pos = start.l0Pos;
+  const uint64_t entry = alloc.pos.l2Pos;
+  const uint64_t l0Words = l0.size();
+  uint64_t* const l0Data = l0.data();
+  uint64_t* const l1Data = l1.data();
+  const uint64_t l1Word = slot / kFieldsPerWord;
+  const uint64_t m = l1Data[l1Word];
+  unsigned field = static_cast<unsigned>(slot % kFieldsPerWord);
   const uint64_t unit = req.allocUnit;
   const uint64_t wanted = Divider(unit).Quotient(req.allocLen);
   uint64_t need = wanted;
@@ -552,12 +548,20 @@ __attribute__((noinline)) uint64_t TakeFromWord(OrvAllocator& alloc, const OrvAl
   }
   // A non-zero level-1 word of the entry keeps its bit set; otherwise look at the entry's words.
   if (l1Data[l1Word] == 0) {
-    SetEntryBit(levels.l2[start.entry / kEntryEncoding.fieldsPerWord], l1Data, levels.n1, start.entry, wordsPerSlot);
+    SetEntryBit(l2[entry / kEntryEncoding.fieldsPerWord], l1Data, l1.size(), entry, wordsPerSlot);
   }
   return req.allocLen;
 }
 
-// The search from the cursor when TakeAtKeptUnit cannot serve the call. When the descent begins
+// TakeFromWord out of line, for TakeNearCursor.
+ORV_ALLOC_HOT uint64_t TakeFromKeptSlot(OrvAllocator& alloc, const OrvAllocInfoS& req,
+                                                    std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                                    std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out,
+                                                    uint64_t slot, uint64_t l0Pos) {
+  return TakeFromWord(alloc, req, l0, l1, l2, out, slot, l0Pos);
+}
+
+// The search from the cursor when TakeNearCursor cannot serve the call. When the descent begins
 // inside one level-1 word (the first set entry bit of the cursor's level-2 word from l2Pos on, as
 // ScanFields<EntryLevel> picks it, with the child positions it enters with), that word is searched
 // by TakeFromWord; otherwise, or when that word has no non-00 slot to visit, by the descent itself.
@@ -625,59 +629,80 @@ __attribute__((noinline)) uint64_t SearchFromCursor(OrvAllocator& alloc, const O
     return ContinueDescent(alloc, req, 0, l0, l1, l2, out);
   }
   alloc.pos.l2Pos = entry;
-  return TakeFromWord(alloc, req, levels, l0, l1, l2, out,
-                      WordStart{entry, l1Word, m, field, kFieldsPerWord * l1Word + field, l0Pos});
+  return TakeFromWord(alloc, req, l0, l1, l2, out, kFieldsPerWord * l1Word + field, l0Pos);
 }
 
-// The commonest call: the descent resumes at the kept l0Pos (the entry bit at l2Pos is set, l1Pos
-// lies inside that entry, l1Pos's slot is not 00 and l0Pos lies inside that slot) and the request
-// fits in the level-0 word there: the run from l0Pos is free, or one unit is wanted and the word
-// has a free unit from l0Pos on. The descent then takes exactly those units, recomputes the slot
-// (and the entry, which can only change when the level-1 word becomes 0) and stops with l1Pos and
-// l2Pos as they were. Any other call goes to TakeFromWord (when only the word test failed) or
-// SearchFromCursor. Returns the bytes allocated.
-ORV_ALLOC_HOT uint64_t TakeAtKeptUnit(OrvAllocator& alloc, const OrvAllocInfoS& req, const LevelWords& levels,
+// The commonest calls: the descent begins inside the cursor's level-1 word, in the entry at
+// l2Pos (its bit is set and l1Pos lies inside it). It then visits the word's non-00 slots from
+// l1Pos's on: the first at the kept l0Pos if that is l1Pos's slot and l0Pos lies inside it, from
+// the next non-00 slot's first unit if l0Pos lies past it, else from its first unit. When the
+// request fits in the level-0 word where it starts (the run from there is free, or one unit is
+// wanted and the word has a free unit from there on), the descent takes exactly those units,
+// recomputes that slot (and the entry, which can only change when the level-1 word becomes 0)
+// and stops with l1Pos at that slot. This does the same on locals; any other call goes on in
+// TakeFromKeptSlot (the same start) or SearchFromCursor. Returns the bytes allocated.
+ORV_ALLOC_HOT uint64_t TakeNearCursor(OrvAllocator& alloc, const OrvAllocInfoS& req, const LevelWords& levels,
                                       std::vector<uint64_t>& l0, std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
                                       std::vector<OrvExtentS>& out) {
+  constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
+  constexpr unsigned kFieldsPerWord = kSlotEncoding.fieldsPerWord;
   const OrvAllocPosS pos = alloc.pos;
   const uint64_t slotsPerEntry = alloc.l1SlotsPerL2Bit;
   const uint64_t unitsPerSlot = alloc.l0BitsPerL1Slot;
-  const uint64_t l1Word = pos.l1Pos / kSlotEncoding.fieldsPerWord;  // an unset position lands far past
-  const uint64_t w = pos.l0Pos / kUnitsPerWord;
-  if (l1Word >= levels.n1 || w >= levels.n0 ||
-      Locate(pos.l1Pos, pos.l2Pos * slotsPerEntry, slotsPerEntry) != KeptPosition::kInside ||
-      Locate(pos.l0Pos, pos.l1Pos * unitsPerSlot, unitsPerSlot) != KeptPosition::kInside) {
-    return SearchFromCursor(alloc, req, levels, l0, l1, l2, out);
-  }
+  const uint64_t l1Word = pos.l1Pos / kFieldsPerWord;  // an unset l1Pos lands far past
   const uint64_t l2Word = pos.l2Pos / kEntryEncoding.fieldsPerWord;
-  const unsigned field = static_cast<unsigned>(pos.l1Pos % kSlotEncoding.fieldsPerWord);
-  const uint64_t m = levels.l1[l1Word];
-  if ((levels.l2[l2Word] >> (pos.l2Pos % kEntryEncoding.fieldsPerWord) & 1u) == 0 ||
-      (m >> (kSlotEncoding.fieldBits * field) & kSlotEncoding.fieldMask) == kSlotNoneFree) {
+  if (l1Word >= levels.n1 || Locate(pos.l1Pos, pos.l2Pos * slotsPerEntry, slotsPerEntry) != KeptPosition::kInside ||
+      (levels.l2[l2Word] >> (pos.l2Pos % kEntryEncoding.fieldsPerWord) & 1u) == 0) {
     return SearchFromCursor(alloc, req, levels, l0, l1, l2, out);
   }
-  const unsigned b = static_cast<unsigned>(pos.l0Pos % kUnitsPerWord);
+  const uint64_t m = levels.l1[l1Word];
+  const unsigned keptField = static_cast<unsigned>(pos.l1Pos % kFieldsPerWord);
+  uint64_t fields = BitsFrom(m, kFieldBits * keptField);
+  if (fields == 0) {
+    return SearchFromCursor(alloc, req, levels, l0, l1, l2, out);
+  }
+  unsigned field = LowestSetBit(fields) / kFieldBits;
+  uint64_t l0Pos = (kFieldsPerWord * l1Word + field) * unitsPerSlot;
+  if (field == keptField && pos.l0Pos != kUnsetPos) {
+    const KeptPosition where = Locate(pos.l0Pos, l0Pos, unitsPerSlot);
+    if (where == KeptPosition::kInside) {
+      if (pos.l0Pos / kUnitsPerWord >= levels.n0) {
+        return SearchFromCursor(alloc, req, levels, l0, l1, l2, out);
+      }
+      l0Pos = pos.l0Pos;
+    } else if (where == KeptPosition::kPastEnd) {
+      fields = field + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (field + 1)) : 0;
+      if (fields == 0) {
+        return SearchFromCursor(alloc, req, levels, l0, l1, l2, out);
+      }
+      field = LowestSetBit(fields) / kFieldBits;
+      l0Pos = (kFieldsPerWord * l1Word + field) * unitsPerSlot;
+    }
+  }
+  const uint64_t slot = kFieldsPerWord * l1Word + field;
+  // A non-00 slot has a level-0 word (LevelTwoSearchIsAllowed), so w < n0.
+  const uint64_t w = l0Pos / kUnitsPerWord;
+  const unsigned b = static_cast<unsigned>(l0Pos % kUnitsPerWord);
   const uint64_t unit = req.allocUnit;
   const uint64_t need = Divider(unit).Quotient(req.allocLen);
   const uint64_t x = levels.l0[w];
-  const uint64_t freeFromB = BitsFrom(x, b);
-  unsigned k = b;
-  if (need > kUnitsPerWord - b) {
-    k = kUnitsPerWord;
-  } else {
+  unsigned k = kUnitsPerWord;  // where the units taken start; 64: not in this word alone
+  if (need <= kUnitsPerWord - b) {
     const uint64_t run = RunMask(b, static_cast<unsigned>(need));
-    if ((x & run) != run) {
-      k = need == 1 && freeFromB != 0 ? LowestSetBit(freeFromB) : kUnitsPerWord;
+    const uint64_t freeFromB = BitsFrom(x, b);
+    if ((x & run) == run) {
+      k = b;
+    } else if (need == 1 && freeFromB != 0) {
+      k = LowestSetBit(freeFromB);
     }
   }
   if (k == kUnitsPerWord) {
-    return TakeFromWord(alloc, req, levels, l0, l1, l2, out, WordStart{pos.l2Pos, l1Word, m, field, pos.l1Pos, pos.l0Pos});
+    return TakeFromKeptSlot(alloc, req, l0, l1, l2, out, slot, l0Pos);
   }
-  const uint64_t slot = pos.l1Pos;
   try {
     AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + k), static_cast<uint32_t>(need * unit));
   } catch (...) {
-    LeaveAfterFailure(alloc, l0, l1, l2, slot, pos.l0Pos);
+    LeaveAfterFailure(alloc, l0, l1, l2, slot, l0Pos);
     throw;
   }
   const uint64_t wordsPerSlot = alloc.wordsPerEntry;
@@ -687,6 +712,7 @@ ORV_ALLOC_HOT uint64_t TakeAtKeptUnit(OrvAllocator& alloc, const OrvAllocInfoS& 
       StateOfSlotWords(levels.l0 + slot * wordsPerSlot, slotEnd - slot * wordsPerSlot, wordsPerSlot);
   const uint64_t oldState = ReplaceSlotState(levels.l1[l1Word], slot, state);
   MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, state);
+  alloc.pos.l1Pos = slot;
   alloc.pos.l0Pos = kUnitsPerWord * w + k + need;
   // A non-zero level-1 word of the entry keeps its bit set; otherwise look at the entry's words.
   if (levels.l1[l1Word] == 0) {
@@ -703,7 +729,7 @@ uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vect
   if (!LevelTwoSearchIsAllowed(alloc, req, levels)) {
     return 0;
   }
-  return TakeAtKeptUnit(alloc, req, levels, l0, l1, l2, out);
+  return TakeNearCursor(alloc, req, levels, l0, l1, l2, out);
 }
 
 void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
