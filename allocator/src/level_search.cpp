@@ -566,9 +566,9 @@ ORV_ALLOC_HOT uint64_t TakeFromKeptSlot(OrvAllocator& alloc, const OrvAllocInfoS
 // ScanFields<EntryLevel> picks it, with the child positions it enters with), that word is searched
 // by TakeFromWord; otherwise, or when that word has no non-00 slot to visit, by the descent itself.
 __attribute__((noinline)) uint64_t SearchFromCursor(OrvAllocator& alloc, const OrvAllocInfoS& req,
-                                                    const LevelWords& levels, std::vector<uint64_t>& l0,
-                                                    std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
-                                                    std::vector<OrvExtentS>& out) {
+                                                    std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                                    std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  const LevelWords levels = WordsOf(l0, l1, l2);
   constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
   constexpr unsigned kFieldsPerWord = kSlotEncoding.fieldsPerWord;
   constexpr unsigned kEntriesPerWord = kEntryEncoding.fieldsPerWord;
@@ -653,13 +653,13 @@ ORV_ALLOC_HOT uint64_t TakeNearCursor(OrvAllocator& alloc, const OrvAllocInfoS& 
   const uint64_t l2Word = pos.l2Pos / kEntryEncoding.fieldsPerWord;
   if (l1Word >= levels.n1 || Locate(pos.l1Pos, pos.l2Pos * slotsPerEntry, slotsPerEntry) != KeptPosition::kInside ||
       (levels.l2[l2Word] >> (pos.l2Pos % kEntryEncoding.fieldsPerWord) & 1u) == 0) {
-    return SearchFromCursor(alloc, req, levels, l0, l1, l2, out);
+    return SearchFromCursor(alloc, req, l0, l1, l2, out);
   }
   const uint64_t m = levels.l1[l1Word];
   const unsigned keptField = static_cast<unsigned>(pos.l1Pos % kFieldsPerWord);
   uint64_t fields = BitsFrom(m, kFieldBits * keptField);
   if (fields == 0) {
-    return SearchFromCursor(alloc, req, levels, l0, l1, l2, out);
+    return SearchFromCursor(alloc, req, l0, l1, l2, out);
   }
   unsigned field = LowestSetBit(fields) / kFieldBits;
   uint64_t l0Pos = (kFieldsPerWord * l1Word + field) * unitsPerSlot;
@@ -667,13 +667,13 @@ ORV_ALLOC_HOT uint64_t TakeNearCursor(OrvAllocator& alloc, const OrvAllocInfoS& 
     const KeptPosition where = Locate(pos.l0Pos, l0Pos, unitsPerSlot);
     if (where == KeptPosition::kInside) {
       if (pos.l0Pos / kUnitsPerWord >= levels.n0) {
-        return SearchFromCursor(alloc, req, levels, l0, l1, l2, out);
+        return SearchFromCursor(alloc, req, l0, l1, l2, out);
       }
       l0Pos = pos.l0Pos;
     } else if (where == KeptPosition::kPastEnd) {
       fields = field + 1 < kFieldsPerWord ? BitsFrom(m, kFieldBits * (field + 1)) : 0;
       if (fields == 0) {
-        return SearchFromCursor(alloc, req, levels, l0, l1, l2, out);
+        return SearchFromCursor(alloc, req, l0, l1, l2, out);
       }
       field = LowestSetBit(fields) / kFieldBits;
       l0Pos = (kFieldsPerWord * l1Word + field) * unitsPerSlot;
@@ -723,8 +723,8 @@ ORV_ALLOC_HOT uint64_t TakeNearCursor(OrvAllocator& alloc, const OrvAllocInfoS& 
 
 }  // namespace
 
-uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
-                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+uint64_t SearchLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                        std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
   const LevelWords levels = WordsOf(l0, l1, l2);
   if (!LevelTwoSearchIsAllowed(alloc, req, levels)) {
     return 0;

@@ -29,8 +29,9 @@ namespace orv_alloc {
 // Two passes over level 2 from the cursor, wrapping to word 0; returns the bytes allocated.
 // Refuses (0, nothing changed) a call that LevelTwoSearchIsAllowed refuses: the checks run here,
 // with the search, so the common call reads each vector's size once.
-uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
-                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out);
+// The request comes by value, so a caller that has it by value hands the call on as it came.
+uint64_t SearchLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                        std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out);
 
 // The slots of the level-2 entry that holds l1Pos, from l1Pos on; nothing when l1Pos is unset.
 void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
