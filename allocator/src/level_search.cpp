@@ -195,9 +195,8 @@ ORV_ALLOC_HOT void TakeUnitsOfWords(uint64_t* l0, uint64_t l0Words, uint64_t w, 
 // Takes a run of wholly free slots at once when the search enters slot `slot` (field `field` of
 // level-1 word `l1Word`, whose working copy is `m`) at its first unit: the slots from it whose
 // fields in `m` are 11, as many as `need` wants whole and whose level-0 words are all free. Their
-// units go out as for TakeWholeWords, their fields become 00 and each leaves `freeSlots` (or
-// `partialSlots`, for a field the level-1 word no longer holds as 11), as recomputing them one by
-// one would do. Returns the number of slots taken, 0 when the first cannot be taken so (the search
+// units go out as for TakeWholeWords, their fields become 00 and each leaves `freeSlots`, as
+// recomputing them one by one would do. Returns the number of slots taken, 0 when the first cannot be taken so (the search
 // then goes on slot by slot); `slot` names the last one taken. If the output vector cannot grow,
 // the slots searched so far are recomputed and `slot` names the one being searched.
 ORV_ALLOC_HOT uint64_t TakeWholeSlots(uint64_t* l0, uint64_t l0Words, uint64_t* l1, uint64_t l1Word, uint64_t m,
@@ -244,15 +243,9 @@ ORV_ALLOC_HOT uint64_t TakeWholeSlots(uint64_t* l0, uint64_t l0Words, uint64_t* 
     }
     throw;
   }
-  const uint64_t fieldsMask = RunMask(kFieldBits * field, static_cast<unsigned>(kFieldBits * slots));
-  if ((l1[l1Word] & fieldsMask) == (m & fieldsMask)) {
-    freeSlots -= slots;
-    l1[l1Word] &= ~fieldsMask;
-  } else {
-    for (uint64_t t = firstSlot; t < firstSlot + slots; ++t) {
-      MoveSlotCounts(partialSlots, freeSlots, ReplaceSlotState(l1[l1Word], t, kSlotNoneFree), kSlotNoneFree);
-    }
-  }
+  // The fields are still those of the working copy (11): only the runs' level-0 words changed.
+  freeSlots -= slots;
+  l1[l1Word] &= ~RunMask(kFieldBits * field, static_cast<unsigned>(kFieldBits * slots));
   slot = firstSlot + slots - 1;
   return slots;
 }
@@ -307,10 +300,11 @@ struct SlotLevel {
   static void SearchChildren(Search& s, uint64_t slot) { TakeUnitsOfSlot(s, slot); }
   static void Recompute(Search& s, uint64_t word, uint64_t slot) { RecomputeSlot(s, word, slot); }
   // Slots `slot` on, entered at their first unit, taken whole (TakeWholeSlots); returns how many.
+  // Whether field `field` of working copy `m` says every child is free.
+  static bool AllFree(uint64_t m, unsigned field) {
+    return (m >> (kSlotEncoding.fieldBits * field) & kSlotEncoding.fieldMask) == kSlotAllFree;
+  }
   static uint64_t TakeWholeFields(Search& s, uint64_t word, uint64_t m, unsigned field, uint64_t slot) {
-    if ((m >> (kSlotEncoding.fieldBits * field) & kSlotEncoding.fieldMask) != kSlotAllFree) {
-      return 0;
-    }
     const uint64_t unit = s.unit.Divisor();
     const uint64_t wanted = s.unit.Quotient(s.allocLen - s.allocated);
     uint64_t need = wanted;
@@ -339,6 +333,7 @@ struct EntryLevel {
   static uint64_t WordCount(const Search& s) { return s.l2Words; }
   static void SearchChildren(Search& s, uint64_t entry) { SearchEntry(s, entry); }
   static void Recompute(Search& s, uint64_t word, uint64_t entry) { RecomputeEntry(s, word, entry); }
+  static bool AllFree(uint64_t, unsigned) { return false; }  // a set bit says only "some free"
   static uint64_t TakeWholeFields(Search&, uint64_t, uint64_t, unsigned, uint64_t) { return 0; }
 };
 
@@ -381,7 +376,7 @@ void ScanFields(Search& s, uint64_t first, uint64_t end, unsigned field) {
         Level::Child(pos) = childStart;
         Level::UnsetBelowChild(pos);
       }
-      if (Level::Child(pos) == childStart) {
+      if (Level::AllFree(m, found) && Level::Child(pos) == childStart) {
         // A run of wholly free fields that the request wants whole, taken at once.
         const uint64_t taken = Level::TakeWholeFields(s, i, m, found, own);
         if (taken != 0) {
