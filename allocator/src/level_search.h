@@ -5,8 +5,11 @@
 // Levels 2 and 1 are searched by one piece of logic (ScanFields in level_search.cpp): find the
 // next set field of a word from the cursor, descend into its children, recompute the field.
 // Level 0 takes units. SearchLevelTwo first tries the common start of that descent on locals
-// (TakeFromCursorWord: the slots of the level-1 word at the cursor, the first level-0 word alone
-// when it holds the request) and hands the rest to it at the point the descent would stand.
+// (TakeNearCursor: the first level-0 word alone when it holds the request, else TakeFromWord: the
+// slots of the level-1 word where the descent begins in the cursor's level-2 word) and hands the
+// rest to it at the point the descent would stand. Levels 1 and 0 take a run of wholly free fields
+// or words that the request wants whole at once: one extent (as long as the 32-bit length
+// allows), one store per level-0 word and one update of the level-1 word and the counters.
 //
 // Cursor rule for kept positions. A level resumes at its kept child position (l1Pos inside the
 // entry, l0Pos inside the slot) only when that position lies inside the parent's range. A kept
