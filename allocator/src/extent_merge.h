@@ -31,18 +31,23 @@ inline void AppendOrMergeExtent(std::vector<OrvExtentS>& out, uint64_t offset, u
   out.push_back(OrvExtentS{offset, length});
 }
 
-// The most bytes that pieces of `piece` bytes each (piece <= UINT32_MAX) appended one after
-// another from `offset` on put into the element that takes the first piece: the rest of out.back()
-// when the first piece merges into it, else a whole 32-bit length. Appending any whole number of
-// pieces up to that many at once leaves `out` as appending them one by one does.
-inline uint64_t ExtentRoomAt(const std::vector<OrvExtentS>& out, uint64_t offset, uint64_t piece) {
-  if (!out.empty()) {
-    const OrvExtentS& last = out.back();
-    if (Continues(last, offset) && piece <= UINT32_MAX - last.length) {
-      return UINT32_MAX - last.length;
-    }
+// Appends `count` pieces of `piece` bytes each (piece <= UINT32_MAX, count x piece without
+// overflow) that run on from `offset`, as many as one element can hold: merged into out.back()
+// when the first piece merges into it, else as a new element. Returns how many pieces it placed
+// (at least one); `out` is then as appending those pieces one by one leaves it. May throw
+// std::bad_alloc, with `out` unchanged.
+inline uint64_t AppendPieces(std::vector<OrvExtentS>& out, uint64_t offset, uint64_t piece, uint64_t count) {
+  OrvExtentS* last = out.empty() ? nullptr : &out.back();
+  const bool merge = last != nullptr && Continues(*last, offset) && piece <= UINT32_MAX - last->length;
+  const uint64_t room = merge ? UINT32_MAX - last->length : UINT32_MAX;
+  const uint64_t placed = count * piece <= room ? count : room / piece;
+  const uint32_t length = static_cast<uint32_t>(placed * piece);
+  if (merge) {
+    last->length += length;
+  } else {
+    out.push_back(OrvExtentS{offset, length});
   }
-  return UINT32_MAX;
+  return placed;
 }
 
 }  // namespace orv_alloc

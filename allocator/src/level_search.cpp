@@ -125,9 +125,7 @@ ORV_ALLOC_HOT void TakeWholeWords(uint64_t* l0, uint64_t w, uint64_t count, uint
   while (count != 0) {
     const uint64_t offset = wordBytes * w;
     // count x wordBytes <= the bytes still wanted, so it does not overflow.
-    const uint64_t room = ExtentRoomAt(out, offset, wordBytes);  // >= wordBytes
-    const uint64_t words = count * wordBytes <= room ? count : room / wordBytes;
-    AppendOrMergeExtent(out, offset, static_cast<uint32_t>(words * wordBytes));  // may throw: nothing cleared yet
+    const uint64_t words = AppendPieces(out, offset, wordBytes, count);  // may throw: nothing cleared yet
     for (uint64_t k = 0; k < words; ++k) {
       // One 64-bit store per word: a call to memset or wider stores cost more for a few words, and
       // the slot's state is read back from these words at once.
