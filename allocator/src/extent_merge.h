@@ -16,6 +16,15 @@ inline bool Continues(const OrvExtentS& last, uint64_t offset) {
   return offset >= last.offset && offset - last.offset == last.length;
 }
 
+// Appends {offset, length}. The element is made in place and its fields are stored one by one: a
+// temporary would be stored in two parts and read back whole, which the processor cannot forward
+// from its store buffer. May throw std::bad_alloc, with `out` unchanged.
+inline void PushExtent(std::vector<OrvExtentS>& out, uint64_t offset, uint32_t length) {
+  OrvExtentS& added = out.emplace_back();
+  added.offset = offset;
+  added.length = length;
+}
+
 // Extends out.back() by `length` when it ends exactly at `offset` and the sum fits in 32 bits;
 // otherwise appends {offset, length}. Every length stays exact. The last element may be one the
 // caller put there before the call. Growing the vector may throw std::bad_alloc.
@@ -28,7 +37,7 @@ inline void AppendOrMergeExtent(std::vector<OrvExtentS>& out, uint64_t offset, u
       return;
     }
   }
-  out.push_back(OrvExtentS{offset, length});
+  PushExtent(out, offset, length);
 }
 
 // Appends `count` pieces of `piece` bytes each (piece <= UINT32_MAX, count x piece without
@@ -45,7 +54,7 @@ inline uint64_t AppendPieces(std::vector<OrvExtentS>& out, uint64_t offset, uint
   if (merge) {
     last->length += length;
   } else {
-    out.push_back(OrvExtentS{offset, length});
+    PushExtent(out, offset, length);
   }
   return placed;
 }

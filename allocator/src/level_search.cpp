@@ -194,9 +194,10 @@ ORV_ALLOC_HOT void TakeUnitsOfWords(uint64_t* l0, uint64_t l0Words, uint64_t w, 
 // level-1 word `l1Word`, whose working copy is `m`) at its first unit: the slots from it whose
 // fields in `m` are 11, as many as `need` wants whole and whose level-0 words are all free. Their
 // units go out as for TakeWholeWords, their fields become 00 and each leaves `freeSlots`, as
-// recomputing them one by one would do. Returns the number of slots taken, 0 when the first cannot be taken so (the search
-// then goes on slot by slot); `slot` names the last one taken. If the output vector cannot grow,
-// the slots searched so far are recomputed and `slot` names the one being searched.
+// recomputing them one by one would do. Returns the number of slots taken, 0 when the first
+// cannot be taken so (the search then goes on slot by slot); `slot` names the last one taken. If
+// the output vector cannot grow, the slots searched so far are recomputed and `slot` names the
+// one being searched.
 ORV_ALLOC_HOT uint64_t TakeWholeSlots(uint64_t* l0, uint64_t l0Words, uint64_t* l1, uint64_t l1Word, uint64_t m,
                                       unsigned field, uint64_t& slot, uint64_t wordsPerSlot, uint64_t unit,
                                       std::vector<OrvExtentS>& out, uint64_t& need, uint64_t& l0Pos,
@@ -297,11 +298,11 @@ struct SlotLevel {
   static uint64_t WordCount(const Search& s) { return s.l1Words; }
   static void SearchChildren(Search& s, uint64_t slot) { TakeUnitsOfSlot(s, slot); }
   static void Recompute(Search& s, uint64_t word, uint64_t slot) { RecomputeSlot(s, word, slot); }
-  // Slots `slot` on, entered at their first unit, taken whole (TakeWholeSlots); returns how many.
   // Whether field `field` of working copy `m` says every child is free.
   static bool AllFree(uint64_t m, unsigned field) {
     return (m >> (kSlotEncoding.fieldBits * field) & kSlotEncoding.fieldMask) == kSlotAllFree;
   }
+  // Slots `slot` on, entered at their first unit, taken whole (TakeWholeSlots); returns how many.
   static uint64_t TakeWholeFields(Search& s, uint64_t word, uint64_t m, unsigned field, uint64_t slot) {
     const uint64_t unit = s.unit.Divisor();
     const uint64_t wanted = s.unit.Quotient(s.allocLen - s.allocated);
@@ -546,14 +547,6 @@ ORV_ALLOC_HOT uint64_t TakeFromWord(OrvAllocator& alloc, const OrvAllocInfoS& re
   return req.allocLen;
 }
 
-// TakeFromWord out of line, for TakeNearCursor.
-ORV_ALLOC_HOT uint64_t TakeFromKeptSlot(OrvAllocator& alloc, const OrvAllocInfoS& req,
-                                                    std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
-                                                    std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out,
-                                                    uint64_t slot, uint64_t l0Pos) {
-  return TakeFromWord(alloc, req, l0, l1, l2, out, slot, l0Pos);
-}
-
 // The search from the cursor when TakeNearCursor cannot serve the call. When the descent begins
 // inside one level-1 word (the first set entry bit of the cursor's level-2 word from l2Pos on, as
 // ScanFields<EntryLevel> picks it, with the child positions it enters with), that word is searched
@@ -633,7 +626,7 @@ __attribute__((noinline)) uint64_t SearchFromCursor(OrvAllocator& alloc, const O
 // wanted and the word has a free unit from there on), the descent takes exactly those units,
 // recomputes that slot (and the entry, which can only change when the level-1 word becomes 0)
 // and stops with l1Pos at that slot. This does the same on locals; any other call goes on in
-// TakeFromKeptSlot (the same start) or SearchFromCursor. Returns the bytes allocated.
+// TakeFromWord (from the same start) or SearchFromCursor. Returns the bytes allocated.
 ORV_ALLOC_HOT uint64_t TakeNearCursor(OrvAllocator& alloc, const OrvAllocInfoS& req, const LevelWords& levels,
                                       std::vector<uint64_t>& l0, std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
                                       std::vector<OrvExtentS>& out) {
@@ -690,7 +683,7 @@ ORV_ALLOC_HOT uint64_t TakeNearCursor(OrvAllocator& alloc, const OrvAllocInfoS& 
     }
   }
   if (k == kUnitsPerWord) {
-    return TakeFromKeptSlot(alloc, req, l0, l1, l2, out, slot, l0Pos);
+    return TakeFromWord(alloc, req, l0, l1, l2, out, slot, l0Pos);
   }
   try {
     AppendOrMergeExtent(out, unit * (kUnitsPerWord * w + k), static_cast<uint32_t>(need * unit));
