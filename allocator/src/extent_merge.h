@@ -4,6 +4,7 @@
 #define ORV_ALLOC_EXTENT_MERGE_H_
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "orv_alloc/orv_alloc.h"
@@ -16,13 +17,14 @@ inline bool Continues(const OrvExtentS& last, uint64_t offset) {
   return offset >= last.offset && offset - last.offset == last.length;
 }
 
-// Appends {offset, length}. The element is made in place and its fields are stored one by one: a
-// temporary would be stored in two parts and read back whole, which the processor cannot forward
-// from its store buffer. May throw std::bad_alloc, with `out` unchanged.
+// Appends {offset, length}, written into the new element with one 16-byte store. A temporary
+// element would be stored in two parts and read back whole, which the processor cannot forward
+// from its store buffer. Used for the runs of wholly free words; for the single-word takes the
+// plain push_back measured faster. May throw std::bad_alloc, with `out` unchanged.
 inline void PushExtent(std::vector<OrvExtentS>& out, uint64_t offset, uint32_t length) {
-  OrvExtentS& added = out.emplace_back();
-  added.offset = offset;
-  added.length = length;
+  static_assert(sizeof(OrvExtentS) == 2 * sizeof(uint64_t), "an extent is two 64-bit words");
+  const uint64_t words[2] = {offset, length};  // the length, then zeros in the padding
+  std::memcpy(&out.emplace_back(), words, sizeof(words));
 }
 
 // Extends out.back() by `length` when it ends exactly at `offset` and the sum fits in 32 bits;
@@ -37,7 +39,7 @@ inline void AppendOrMergeExtent(std::vector<OrvExtentS>& out, uint64_t offset, u
       return;
     }
   }
-  PushExtent(out, offset, length);
+  out.push_back(OrvExtentS{offset, length});
 }
 
 // Appends `count` pieces of `piece` bytes each (piece <= UINT32_MAX, count x piece without
