@@ -17,8 +17,8 @@ inline bool Continues(const OrvExtentS& last, uint64_t offset) {
   return offset >= last.offset && offset - last.offset == last.length;
 }
 
-// Appends {offset, length}, written into the new element with one 16-byte store. A temporary
-// element would be stored in two parts and read back whole, which the processor cannot forward
+// Appends {offset, length}, written straight into the new element. push_back of a temporary
+// stores the temporary in two parts and reads it back whole, which the processor cannot forward
 // from its store buffer. Used for the runs of wholly free words; for the single-word takes the
 // plain push_back measured faster. May throw std::bad_alloc, with `out` unchanged.
 inline void PushExtent(std::vector<OrvExtentS>& out, uint64_t offset, uint32_t length) {
