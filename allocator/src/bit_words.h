@@ -17,10 +17,8 @@ inline uint64_t BitsFrom(uint64_t word, unsigned from) { return word & (kAllOnes
 // Position of the lowest set bit; word != 0.
 inline unsigned LowestSetBit(uint64_t word) { return static_cast<unsigned>(__builtin_ctzll(word)); }
 
-// n consecutive set bits starting at bit b; 1 <= n and b + n <= 64.
-inline uint64_t RunMask(unsigned b, unsigned n) {
-  return (n == 64 ? kAllOnes : ((uint64_t{1} << n) - 1)) << b;
-}
+// n consecutive set bits starting at bit b; 1 <= n and b + n <= 64 (so the shifts stay below 64).
+inline uint64_t RunMask(unsigned b, unsigned n) { return (kAllOnes >> (64u - n)) << b; }
 
 // Number of consecutive set bits of `word` starting at bit k (k < 64).
 inline unsigned RunLengthFrom(uint64_t word, unsigned k) {

@@ -5,8 +5,11 @@
 // Levels 2 and 1 are searched by one piece of logic (ScanFields in level_search.cpp): find the
 // next set field of a word from the cursor, descend into its children, recompute the field.
 // Level 0 takes units. SearchLevelTwo first tries the common start of that descent on locals
-// (TakeFromCursorWord: the slots of the level-1 word at the cursor, the first level-0 word alone
-// when it holds the request) and hands the rest to it at the point the descent would stand.
+// (TakeNearCursor: the first level-0 word alone when it holds the request, else TakeFromWord: the
+// slots of the level-1 word where the descent begins in the cursor's level-2 word) and hands the
+// rest to it at the point the descent would stand. Levels 1 and 0 take a run of wholly free fields
+// or words that the request wants whole at once: one extent (as long as the 32-bit length
+// allows), one store per level-0 word and one update of the level-1 word and the counters.
 //
 // Cursor rule for kept positions. A level resumes at its kept child position (l1Pos inside the
 // entry, l0Pos inside the slot) only when that position lies inside the parent's range. A kept
@@ -29,8 +32,9 @@ namespace orv_alloc {
 // Two passes over level 2 from the cursor, wrapping to word 0; returns the bytes allocated.
 // Refuses (0, nothing changed) a call that LevelTwoSearchIsAllowed refuses: the checks run here,
 // with the search, so the common call reads each vector's size once.
-uint64_t SearchLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
-                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out);
+// The request comes by value, so a caller that has it by value hands the call on as it came.
+uint64_t SearchLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                        std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out);
 
 // The slots of the level-2 entry that holds l1Pos, from l1Pos on; nothing when l1Pos is unset.
 void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,

@@ -15,7 +15,7 @@ const bool gProcessorAccepted = orv::platform::ProcessorCheck().accepted;
 
 // OrvAllocL2's work, which OrvAllocate calls directly (its request checks are among those of
 // SearchLevelTwo).
-uint64_t AllocateFromLevelTwo(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
+uint64_t AllocateFromLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0,
                               std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
   if (!gProcessorAccepted) {
     return 0;

@@ -46,11 +46,12 @@ void FillRandomPattern(Device& d, std::mt19937_64& rng) {
     }
   }
   for (uint64_t u = d.units; u < 64u * d.l0.size(); ++u) d.SetAllocated(u);
-  // Whole empty and whole free stretches of several slots.
-  for (int k = 0; k < 3; ++k) {
+  // Whole empty and whole free stretches of several slots, and a free one of up to 80 slots that
+  // runs across level-1 words and entries.
+  for (int k = 0; k < 4; ++k) {
     const uint64_t from = Below(rng, d.l0.size());
-    const uint64_t to = std::min<uint64_t>(d.l0.size(), from + Below(rng, 8u * d.w + 1));
-    const bool makeFree = Below(rng, 2) == 0;
+    const uint64_t to = std::min<uint64_t>(d.l0.size(), from + Below(rng, (k == 3 ? 80u : 8u) * d.w + 1));
+    const bool makeFree = k == 3 || Below(rng, 2) == 0;
     for (uint64_t i = from; i < to; ++i) d.l0[i] = makeFree ? ~uint64_t{0} : 0;
   }
   for (uint64_t u = d.units; u < 64u * d.l0.size(); ++u) d.SetAllocated(u);
@@ -83,9 +84,10 @@ OrvAllocPosS RandomCursor(const Device& d, std::mt19937_64& rng) {
 }
 
 // Request lengths in units: mostly small, whole words (which end calls on word and slot ends),
-// sometimes large, sometimes more than is free.
+// sometimes large, sometimes many whole slots, sometimes more than is free.
 uint64_t RandomRequestUnits(const Device& d, std::mt19937_64& rng) {
-  switch (Below(rng, 10)) {
+  switch (Below(rng, 11)) {
+    case 10: return 64u * d.w * (1 + Below(rng, 80));
     case 0: case 1: case 2: return 1 + Below(rng, 8);
     case 3: return 64u * (1 + Below(rng, 2u * d.w));
     case 4: case 5: case 6: return 1 + Below(rng, 200);
