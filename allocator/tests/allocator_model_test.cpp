@@ -202,10 +202,10 @@ bool CheckedRelease(OrvAllocator& a, Device& d, uint64_t unit, const std::vector
 // hand are never ones it will release later.
 struct Holdings {
   std::vector<OrvExtentS> extents;
-  std::vector<bool> unitHeld;
+  std::vector<uint8_t> unitHeld;  // 0 or 1 per unit (vector<bool> draws a false GCC warning at -O3)
 
   void Mark(const std::vector<OrvExtentS>& es, uint64_t unit, bool held) {
-    for (uint64_t u : alloc_test::UnitsOf(es, unit)) unitHeld[u] = held;
+    for (uint64_t u : alloc_test::UnitsOf(es, unit)) unitHeld[u] = held ? 1 : 0;
   }
 };
 
@@ -252,7 +252,7 @@ TEST_P(AllocatorModelTest, RandomCallsFollowNextFitAndKeepLevelsInStep) {
   ExpectLevelsAndFreeBytesMatchLevelZero(a, d, c.unit);
   std::vector<OrvExtentS> out;
   Holdings held;  // what the "caller" holds and may release later
-  held.unitHeld.assign(64u * d.l0.size(), false);
+  held.unitHeld.assign(64u * d.l0.size(), 0);
   auto keep = [&held, &c](const std::vector<OrvExtentS>& es) {
     held.extents.insert(held.extents.end(), es.begin(), es.end());
     held.Mark(es, c.unit, true);
