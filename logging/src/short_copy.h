@@ -4,46 +4,37 @@
 #define MOXLOG_SHORT_COPY_H_
 
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 
 namespace moxlog {
 
+// Copies n bytes, Size <= n <= 2 x Size, as one Size-byte move from each end (they overlap in the
+// middle when n < 2 x Size).
+template <size_t Size>
+inline void CopyEnds(char* dest, const char* src, size_t n) {
+  char head[Size];
+  char tail[Size];
+  std::memcpy(head, src, Size);
+  std::memcpy(tail, src + n - Size, Size);
+  std::memcpy(dest, head, Size);
+  std::memcpy(dest + n - Size, tail, Size);
+}
+
 // Copies n bytes from src to dest (the two do not overlap). Up to 64 bytes with two fixed-size
-// moves from each end, which may overlap in the middle; longer copies go to memcpy.
+// moves; longer copies go to memcpy.
 inline void CopyShort(char* dest, const char* src, size_t n) {
-  if (n > 16) {
-    if (n > 64) {
-      std::memcpy(dest, src, n);
-    } else if (n > 32) {
-      char head[32];
-      char tail[32];
-      std::memcpy(head, src, 32);
-      std::memcpy(tail, src + n - 32, 32);
-      std::memcpy(dest, head, 32);
-      std::memcpy(dest + n - 32, tail, 32);
+  if (n >= 8) {
+    if (n <= 16) {
+      CopyEnds<8>(dest, src, n);
+    } else if (n <= 32) {
+      CopyEnds<16>(dest, src, n);
+    } else if (n <= 64) {
+      CopyEnds<32>(dest, src, n);
     } else {
-      char head[16];
-      char tail[16];
-      std::memcpy(head, src, 16);
-      std::memcpy(tail, src + n - 16, 16);
-      std::memcpy(dest, head, 16);
-      std::memcpy(dest + n - 16, tail, 16);
+      std::memcpy(dest, src, n);
     }
-  } else if (n >= 8) {
-    uint64_t head = 0;
-    uint64_t tail = 0;
-    std::memcpy(&head, src, 8);
-    std::memcpy(&tail, src + n - 8, 8);
-    std::memcpy(dest, &head, 8);
-    std::memcpy(dest + n - 8, &tail, 8);
   } else if (n >= 4) {
-    uint32_t head = 0;
-    uint32_t tail = 0;
-    std::memcpy(&head, src, 4);
-    std::memcpy(&tail, src + n - 4, 4);
-    std::memcpy(dest, &head, 4);
-    std::memcpy(dest + n - 4, &tail, 4);
+    CopyEnds<4>(dest, src, n);
   } else {
     for (size_t i = 0; i < n; ++i) {
       dest[i] = src[i];
