@@ -3,6 +3,7 @@
 #ifndef ORV_ALLOC_EXTENT_MERGE_H_
 #define ORV_ALLOC_EXTENT_MERGE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -22,9 +23,14 @@ inline bool Continues(const OrvExtentS& last, uint64_t offset) {
 // from its store buffer. Used for the runs of wholly free words; for the single-word takes the
 // plain push_back measured faster. May throw std::bad_alloc, with `out` unchanged.
 inline void PushExtent(std::vector<OrvExtentS>& out, uint64_t offset, uint32_t length) {
-  static_assert(sizeof(OrvExtentS) == 2 * sizeof(uint64_t), "an extent is two 64-bit words");
-  const uint64_t words[2] = {offset, length};  // the length, then zeros in the padding
+  static_assert(sizeof(OrvExtentS) == 2 * sizeof(uint64_t) && offsetof(OrvExtentS, length) == sizeof(uint64_t),
+                "an extent is two 64-bit words, the length at the start of the second");
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const uint64_t words[2] = {offset, length};  // the length in the low half, then zeros in the padding
   std::memcpy(&out.emplace_back(), words, sizeof(words));
+#else
+  out.push_back(OrvExtentS{offset, length});
+#endif
 }
 
 // Extends out.back() by `length` when it ends exactly at `offset` and the sum fits in 32 bits;
