@@ -69,8 +69,9 @@ struct alignas(64) LevelSlot {
 };
 
 // The table, constant-initialised and never destroyed: usable from any thread at any time,
-// static destructors included.
-extern LevelSlot g_levelSlots[LEVEL_TABLE_SLOTS];
+// static destructors included. Declared hidden so that code in the library reaches it directly,
+// not through the global offset table.
+extern LevelSlot g_levelSlots[LEVEL_TABLE_SLOTS] __attribute__((visibility("hidden")));
 
 inline uint64_t LoadWord(const char* p) {
   uint64_t v = 0;
@@ -115,6 +116,45 @@ inline size_t HomeSlot(size_t len, uint64_t last, uint64_t first) {
 // Whether head words 1 and on of `slot` hold those of the name of `len` (more than 16) bytes.
 bool SameLaterHeads(const LevelSlot& slot, const char* name, size_t len);
 
+// What reading one slot for a name gave.
+enum class SlotRead {
+  kOther,     // the slot holds another name or none (or is changing under us: at worst a miss)
+  kFound,     // the slot holds the name, in one unchanged state: `out` is filled
+  kChanging,  // the slot held the name but was being changed: look under the lock
+};
+
+// Without any lock: reads `at` for the name `name` of `len` (1 to LEVEL_NAME_BYTES) bytes, whose
+// `last` and `first` words are given.
+inline SlotRead ReadSlot(LevelSlot* at, const char* name, size_t len, uint64_t last, uint64_t first,
+                         LevelSnapshot& out) {
+  const LevelSlot& slot = *at;
+  const uint64_t before = slot.seq.load(std::memory_order_acquire);
+  if (slot.nameLen.load(std::memory_order_acquire) != len || slot.last.load(std::memory_order_acquire) != last ||
+      slot.head[0].load(std::memory_order_acquire) != first) {
+    return SlotRead::kOther;
+  }
+  // Names of up to 16 bytes are matched by `last` and `first` alone.
+  if (len > 16 && !SameLaterHeads(slot, name, len)) {
+    return SlotRead::kOther;
+  }
+  const int fileLevel = slot.fileLogLevel.load(std::memory_order_acquire);
+  const int memLevel = slot.memLogLevel.load(std::memory_order_acquire);
+  MoxlogBl* const logger = slot.logger.load(std::memory_order_acquire);
+  // The loads above are acquire loads and the slot's writers store with release, so a load that
+  // saw a change makes the second read of the counter see that change's odd value or later: if
+  // it still reads `before` (even), no change overlapped them, and they show one state of the
+  // slot. (No standalone fences: ThreadSanitizer checks this code too.)
+  if ((before & 1) != 0 || slot.seq.load(std::memory_order_relaxed) != before) {
+    return SlotRead::kChanging;
+  }
+  out.fileLogLevel = fileLevel;
+  out.memLogLevel = memLevel;
+  out.slot = at;
+  out.seq = before;
+  out.logger = logger;
+  return SlotRead::kFound;
+}
+
 // Without any lock: true with `out` filled when `moduleName` has a slot, that is, the module is
 // registered under exactly that name and running; false when the caller must look under the lock.
 inline bool LookupLevels(const std::string& moduleName, LevelSnapshot& out) {
@@ -124,37 +164,29 @@ inline bool LookupLevels(const std::string& moduleName, LevelSnapshot& out) {
   }
   const char* const name = moduleName.data();
   const uint64_t last = LastNameWord(name, len);
-  // Names of up to 16 bytes are matched by `last` and `first` alone.
   const uint64_t first = FirstNameWord(name, len);
   LevelSlot* const window = &g_levelSlots[HomeSlot(len, last, first)];
   for (LevelSlot* at = window; at != window + LEVEL_PROBE_WINDOW; ++at) {
-    const LevelSlot& slot = *at;
-    const uint64_t before = slot.seq.load(std::memory_order_acquire);
-    if (slot.nameLen.load(std::memory_order_acquire) != len || slot.last.load(std::memory_order_acquire) != last ||
-        slot.head[0].load(std::memory_order_acquire) != first) {
-      continue;  // another name or empty; a slot changing under us is at worst a miss
+    const SlotRead read = ReadSlot(at, name, len, last, first, out);
+    if (read != SlotRead::kOther) {
+      return read == SlotRead::kFound;
     }
-    if (len > 16 && !SameLaterHeads(slot, name, len)) {
-      continue;
-    }
-    const int fileLevel = slot.fileLogLevel.load(std::memory_order_acquire);
-    const int memLevel = slot.memLogLevel.load(std::memory_order_acquire);
-    MoxlogBl* const logger = slot.logger.load(std::memory_order_acquire);
-    // The loads above are acquire loads and the slot's writers store with release, so a load that
-    // saw a change makes the second read of the counter see that change's odd value or later: if
-    // it still reads `before` (even), no change overlapped them, and they show one state of the
-    // slot. (No standalone fences: ThreadSanitizer checks this code too.)
-    if ((before & 1) != 0 || slot.seq.load(std::memory_order_relaxed) != before) {
-      return false;  // being changed: the caller looks under the lock
-    }
-    out.fileLogLevel = fileLevel;
-    out.memLogLevel = memLevel;
-    out.slot = at;
-    out.seq = before;
-    out.logger = logger;
-    return true;
   }
   return false;
+}
+
+// The usual case of LookupLevels, small enough to sit inline in every write without making it
+// save registers: a name of 1 to 16 bytes found in its home slot. False says only that
+// LookupLevels must decide; true means what LookupLevels' true means.
+inline bool LookupLevelsAtHome(const std::string& moduleName, LevelSnapshot& out) {
+  const size_t len = moduleName.size();
+  if (len - 1 >= 16) {
+    return false;
+  }
+  const char* const name = moduleName.data();
+  const uint64_t last = LastNameWord(name, len);
+  const uint64_t first = FirstNameWord(name, len);
+  return ReadSlot(&g_levelSlots[HomeSlot(len, last, first)], name, len, last, first, out) == SlotRead::kFound;
 }
 
 // Without any lock: true when the slot of `snap` has not changed since the lookup, so that its

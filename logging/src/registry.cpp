@@ -230,6 +230,24 @@ __attribute__((noinline, format(printf, 5, 0))) int WriteUnfiltered(const moxlog
   }
 }
 
+// MoxlogWriteLog for the cases its inline check leaves: the whole lock-free lookup, then the same
+// decisions.
+__attribute__((noinline, format(printf, 4, 0))) int WriteLookingUp(int level, const std::string& moduleName,
+                                                                   const std::string& logType, const char* format,
+                                                                   va_list args) {
+  moxlog::LevelSnapshot found;
+  if (moxlog::LookupLevels(moduleName, found)) {
+    if (format == nullptr) {
+      return 3;
+    }
+    if (level > found.fileLogLevel && level > found.memLogLevel) {
+      return 0;
+    }
+    return WriteUnfiltered(&found, level, moduleName, logType, format, args);
+  }
+  return WriteUnfiltered(nullptr, level, moduleName, logType, format, args);
+}
+
 }  // namespace
 
 int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& logType, const char* format, ...) {
@@ -247,11 +265,13 @@ int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& 
   // until then its writes are checked under the lock, as are names without a slot and unknown
   // names that reach the default module. A record that passes is formatted and queued without
   // the lock as well (WriteUnfiltered).
-  // `found` stays in registers; only a record that passes gets a copy in memory (`passed`), of
-  // what WriteUnfiltered uses: the slot, its counter and the logger.
+  // The usual case (a short name in its home slot) is checked inline, with every value in a
+  // scratch register, so that a filtered call saves no register and makes no call; every other
+  // case goes to WriteLookingUp. Only a record that passes gets a copy of `found` in memory (`passed`),
+  // of what WriteUnfiltered uses: the slot, its counter and the logger.
   moxlog::LevelSnapshot found;
   va_list args;
-  if (moxlog::LookupLevels(moduleName, found)) {
+  if (__builtin_expect(moxlog::LookupLevelsAtHome(moduleName, found), 1)) {
     if (format == nullptr) {
       return 3;
     }
@@ -265,7 +285,7 @@ int MoxlogWriteLog(int level, const std::string& moduleName, const std::string& 
     return r;
   }
   va_start(args, format);
-  const int r = WriteUnfiltered(nullptr, level, moduleName, logType, format, args);
+  const int r = WriteLookingUp(level, moduleName, logType, format, args);
   va_end(args);
   return r;
 }
