@@ -3,7 +3,8 @@
 // its thread's order, unless a "More than VEC_NEW_MAX." report accounts for it; every write that
 // found no module was reported. And writers at every level while reloads change the module's
 // thresholds: a record written while one set of thresholds was in force from before the call to
-// after it reaches the file exactly when its level passes the file threshold.
+// after it reaches the file exactly when its level passes the file threshold. Module names of up
+// to 16 bytes and longer ones are both used: a write checks them by different paths.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -53,9 +54,15 @@ bool ParseRecord(const std::string& line, bool& dumped, int& thread, int& seq) {
          thread < kWriters && seq >= 0 && seq < kRecordsPerWriter;
 }
 
+// A module name unique to `scratch`: 8 bytes when `shortName`, else 23.
+std::string ModuleName(const orv_test::ScratchDir& scratch, const char* prefix, bool shortName) {
+  const std::string unique = scratch.name();  // orv-test-XXXXXX
+  return shortName ? std::string(prefix, 2) + unique.substr(unique.size() - 6) : prefix + unique;
+}
+
 TEST(Stress, RecordsSurviveRacingStopsStartsAndReloadsInOrder) {
   orv_test::ScratchDir scratch;
-  const std::string names[2] = {"stressA-" + scratch.name(), "stressB-" + scratch.name()};
+  const std::string names[2] = {ModuleName(scratch, "stressA-", true), ModuleName(scratch, "stressB-", false)};
   auto paramOf = [&](int m) { return MoxlogParam{names[m], scratch.dir(), "", 4, 4, 100}; };
   for (int m = 0; m < 2; ++m) {
     MoxlogParam p = paramOf(m);
@@ -172,9 +179,11 @@ TEST(Stress, RecordsSurviveRacingStopsStartsAndReloadsInOrder) {
 constexpr int kLevelSets[][2] = {{4, 4}, {1, 0}, {3, 1}, {0, 4}, {2, 2}};
 constexpr int kLevelSetCount = static_cast<int>(sizeof kLevelSets / sizeof kLevelSets[0]);
 
-TEST(Stress, FilteredWritersFollowReloadedThresholds) {
+class FilteredWriters : public testing::TestWithParam<bool> {};
+
+TEST_P(FilteredWriters, FollowReloadedThresholds) {
   orv_test::ScratchDir scratch;
-  const std::string name = "stressL-" + scratch.name();
+  const std::string name = ModuleName(scratch, "stressL-", GetParam());
   auto paramOf = [&](int set) {
     return MoxlogParam{name, scratch.dir(), "", kLevelSets[set][0], kLevelSets[set][1], 100};
   };
@@ -283,5 +292,8 @@ TEST(Stress, FilteredWritersFollowReloadedThresholds) {
   std::printf("records written %zu, checked against a stable threshold %zu, not found %zu, queue-full drops %zu\n",
               written.size(), stableChecked, notFound, dropped);
 }
+
+INSTANTIATE_TEST_SUITE_P(Stress, FilteredWriters, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& param) { return param.param ? "ShortName" : "LongName"; });
 
 }  // namespace
