@@ -50,23 +50,28 @@ constexpr size_t LEVEL_PROBE_WINDOW = 8;  // slots a name may occupy, from its h
 // The table: the windows of the last home slots run on past them instead of wrapping round, so
 // that a lookup walks its window with one pointer.
 constexpr size_t LEVEL_TABLE_SLOTS = LEVEL_SLOT_COUNT + LEVEL_PROBE_WINDOW - 1;
-constexpr size_t LEVEL_HEAD_WORDS = 11;
+constexpr size_t LEVEL_HEAD_WORDS = 10;
 // Longer names never get a slot.
 constexpr size_t LEVEL_NAME_BYTES = (LEVEL_HEAD_WORDS + 1) * sizeof(uint64_t);
 
 // A name of n bytes is kept as its last 8 bytes (`last`; all n bytes, zero-padded, when n < 8)
 // and the (n - 1) / 8 words before them (`head`), which together cover every byte. Two cache
-// lines; names of up to 16 bytes are read from the first alone.
+// lines: names of up to 24 bytes are read from the first alone, and `users`, which every record
+// that passes changes twice, lives in the second, so that those changes do not take the line
+// that lookups of such names on other cores read out of their caches.
 struct alignas(64) LevelSlot {
   std::atomic<uint64_t> seq{0};      // odd while the slot is being changed; only grows
   std::atomic<uint32_t> nameLen{0};  // 0: empty
   std::atomic<int32_t> fileLogLevel{0};
   std::atomic<int32_t> memLogLevel{0};
-  std::atomic<uint32_t> users{0};  // writers between EnterLogger and LeaveLogger
   std::atomic<MoxlogBl*> logger{nullptr};
   std::atomic<uint64_t> last{0};
   std::atomic<uint64_t> head[LEVEL_HEAD_WORDS]{};
+  std::atomic<uint32_t> users{0};  // writers between EnterLogger and LeaveLogger
 };
+static_assert(sizeof(LevelSlot) == 128, "a slot is two cache lines");
+static_assert(offsetof(LevelSlot, head) + 3 * sizeof(uint64_t) <= 64 && offsetof(LevelSlot, users) >= 64,
+              "names of up to 24 bytes are read from the first line; users is in the second");
 
 // The table, constant-initialised and never destroyed: usable from any thread at any time,
 // static destructors included. Declared hidden so that code in the library reaches it directly,

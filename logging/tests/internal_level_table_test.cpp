@@ -1,7 +1,8 @@
 // The level table against a map from name to thresholds: random fills and withdrawals of names
 // of every length around the word boundaries, names that differ in one byte anywhere (embedded
 // NUL included) and names too long for a slot. A lookup finds exactly the names whose fill
-// succeeded and were not withdrawn, with their thresholds and logger, and a slot can be entered.
+// succeeded and were not withdrawn, with their thresholds and logger, and a slot can be entered;
+// the inline check of short names agrees with it whenever it finds one.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -17,8 +18,10 @@ namespace {
 
 std::vector<std::string> NamePool() {
   std::vector<std::string> pool;
-  for (const int length : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 24, 31, 32, 33, 63, 64, 95, 96, 97, 130}) {
-    const size_t len = static_cast<size_t>(length);
+  constexpr size_t kMax = moxlog::LEVEL_NAME_BYTES;
+  for (const size_t len : {size_t{1}, size_t{2}, size_t{3}, size_t{4}, size_t{5}, size_t{7}, size_t{8}, size_t{9},
+                           size_t{15}, size_t{16}, size_t{17}, size_t{24}, size_t{25}, size_t{31}, size_t{32},
+                           size_t{33}, size_t{63}, size_t{64}, kMax - 1, kMax, kMax + 1, size_t{130}}) {
     std::string base;
     for (size_t i = 0; i < len; ++i) {
       base += static_cast<char>('a' + i % 26);
@@ -42,6 +45,7 @@ TEST(LevelTable, LookupsMatchAModelOfFilledNames) {
   std::map<std::string, std::tuple<int, int, moxlog::MoxlogBl*>> model;
   std::mt19937 rng(99);
   size_t filled = 0;
+  size_t homeHits = 0;
   for (int op = 0; op < 3000; ++op) {
     const size_t pick = rng() % pool.size();
     const std::string& name = pool[pick];
@@ -50,7 +54,7 @@ TEST(LevelTable, LookupsMatchAModelOfFilledNames) {
       const int memLevel = static_cast<int>(rng() % 6) - 1;
       const bool had = model.count(name) != 0;
       const bool ok = moxlog::PublishLevels(name, FakeLogger(pick), fileLevel, memLevel);
-      if (name.size() > 96) {
+      if (name.size() > moxlog::LEVEL_NAME_BYTES) {
         ASSERT_FALSE(ok) << name.size();
       }
       if (had) {
@@ -68,6 +72,17 @@ TEST(LevelTable, LookupsMatchAModelOfFilledNames) {
       const bool found = moxlog::LookupLevels(probe, snap);
       const auto it = model.find(probe);
       ASSERT_EQ(found, it != model.end()) << "op " << op << " name length " << probe.size();
+      // The inline check of the usual case finds nothing the whole lookup does not, and the same.
+      moxlog::LevelSnapshot atHome{};
+      if (moxlog::LookupLevelsAtHome(probe, atHome)) {
+        ASSERT_TRUE(found) << "op " << op << " name length " << probe.size();
+        ASSERT_EQ(atHome.slot, snap.slot);
+        ASSERT_EQ(atHome.seq, snap.seq);
+        ASSERT_EQ(atHome.logger, snap.logger);
+        ASSERT_EQ(atHome.fileLogLevel, snap.fileLogLevel);
+        ASSERT_EQ(atHome.memLogLevel, snap.memLogLevel);
+        ++homeHits;
+      }
       if (found) {
         ASSERT_EQ(snap.fileLogLevel, std::get<0>(it->second));
         ASSERT_EQ(snap.memLogLevel, std::get<1>(it->second));
@@ -78,6 +93,7 @@ TEST(LevelTable, LookupsMatchAModelOfFilledNames) {
     }
   }
   EXPECT_GT(filled, 500u);
+  EXPECT_GT(homeHits, 1000u);
   // A snapshot taken before its slot was emptied cannot be entered, even once the same name has
   // been filled again into the same slot.
   const std::string name = "reused";
