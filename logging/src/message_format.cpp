@@ -370,13 +370,13 @@ struct FastKinds {
     for (uint8_t& kind : of) {
       kind = FAST_OTHER;
     }
-    of['d'] = FAST_SIGNED;
-    of['i'] = FAST_SIGNED;
-    of['u'] = FAST_UNSIGNED;
-    of['x'] = FAST_HEX;
-    of['X'] = FAST_HEX_UPPER;
-    of['c'] = FAST_CHAR;
-    of['s'] = FAST_STRING;
+    of[static_cast<unsigned char>('d')] = FAST_SIGNED;
+    of[static_cast<unsigned char>('i')] = FAST_SIGNED;
+    of[static_cast<unsigned char>('u')] = FAST_UNSIGNED;
+    of[static_cast<unsigned char>('x')] = FAST_HEX;
+    of[static_cast<unsigned char>('X')] = FAST_HEX_UPPER;
+    of[static_cast<unsigned char>('c')] = FAST_CHAR;
+    of[static_cast<unsigned char>('s')] = FAST_STRING;
   }
 };
 constexpr FastKinds FAST_KINDS;
