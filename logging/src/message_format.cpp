@@ -345,12 +345,9 @@ uint64_t LoadWord(const char* p) {
 // into such a unit stays in the page of its first byte.
 constexpr uintptr_t PAGE_UNIT = 4096;
 
-// The 8 bytes of text at `p`, or those up to its NUL followed by zeros where a whole word could
-// reach into the next page.
-__attribute__((always_inline)) inline uint64_t TextWord(const char* p) {
-  if ((reinterpret_cast<uintptr_t>(p) & (PAGE_UNIT - 1)) <= PAGE_UNIT - 8) {
-    return LoadWord(p);
-  }
+// The text at `p` up to its NUL, followed by zeros, as one word: read byte by byte where a whole
+// word could reach into the next page.
+__attribute__((noinline, cold)) uint64_t WordNearPageEnd(const char* p) {
   uint64_t word = 0;
   for (unsigned i = 0; i < 8; ++i) {
     const unsigned char c = static_cast<unsigned char>(p[i]);
@@ -360,6 +357,12 @@ __attribute__((always_inline)) inline uint64_t TextWord(const char* p) {
     }
   }
   return word;
+}
+
+// The 8 bytes of text at `p`, or those up to its NUL followed by zeros where a whole word could
+// reach into the next page.
+__attribute__((always_inline)) inline uint64_t TextWord(const char* p) {
+  return (reinterpret_cast<uintptr_t>(p) & (PAGE_UNIT - 1)) <= PAGE_UNIT - 8 ? LoadWord(p) : WordNearPageEnd(p);
 }
 
 // What the fast part makes of a conversion letter.
@@ -386,122 +389,13 @@ constexpr FastKinds FAST_KINDS;
 inline uint64_t ZeroBytes(uint64_t word) { return (word - ONES) & ~word & HIGHS; }
 #endif
 
-// The whole format, or NEEDS_GENERAL as soon as it meets anything outside the subset (the
-// caller then starts again with the general engine and an unused copy of the arguments).
-//
-// The fast part takes the text and the usual conversions while the output is far from its end,
-// so that nothing it writes needs a bound check of its own: literal text goes eight bytes at a
-// time (a whole word stored, the bytes after the '%' or the NUL overwritten later or left after
-// the end), and an integer field is laid down with its padding at full short width. Near the end
-// of the output, and at any other conversion, the checked part goes on from where it stopped.
-int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
-  Sink out{dest, destMax - 1, 0};
-  const char* p = format;
-#if defined(MOXLOG_WORD_SCAN)
-  constexpr size_t SHORT_WIDTH = 44;
-  constexpr size_t SHORT_FILL = 48;  // SHORT_WIDTH, and 21 digits and a sign, rounded up
-  if (out.room >= SHORT_FILL) {
-    const size_t wordLimit = out.room - 8;             // a word store at or below this is in bounds
-    const size_t fieldLimit = out.room - SHORT_FILL;   // an integer field at or below this is
-    for (;;) {
-      // Literal text up to the next '%' or the end, a word at a time.
-      for (;;) {
-        if (out.total > wordLimit) {
-          goto checked;
-        }
-        const uint64_t word = TextWord(p);
-        std::memcpy(dest + out.total, &word, sizeof word);
-        const uint64_t stops = ZeroBytes(word) | ZeroBytes(word ^ (ONES * '%'));
-        if (stops != 0) {
-          const size_t k = static_cast<size_t>(__builtin_ctzll(stops)) / 8u;
-          out.total += k;
-          p += k;
-          break;
-        }
-        out.total += 8;
-        p += 8;
-      }
-      if (*p == '\0') {
-        dest[out.total] = '\0';
-        return static_cast<int>(out.total);
-      }
-      // A '%': the usual forms ('0' flag, width below 100, l ll z j or no length, d i u x X c s).
-      const char* q = p + 1;
-      bool zero = false;
-      if (*q == '0') {
-        zero = true;
-        ++q;
-      }
-      unsigned width = 0;
-      if (static_cast<unsigned>(*q - '1') < 9u) {
-        width = static_cast<unsigned>(*q++ - '0');
-        if (static_cast<unsigned>(*q - '0') < 10u) {
-          width = width * 10 + static_cast<unsigned>(*q++ - '0');
-        }
-      }
-      bool wide = false;  // a 64-bit argument (long, long long, size_t, intmax_t)
-      bool lengthGiven = true;
-      if (*q == 'l') {
-        ++q;
-        q += *q == 'l' ? 1 : 0;
-        wide = true;
-      } else if (*q == 'z' || *q == 'j') {
-        ++q;
-        wide = true;
-      } else {
-        lengthGiven = false;
-      }
-      static_assert(sizeof(long) == 8 && sizeof(long long) == 8 && sizeof(size_t) == 8 && sizeof(intmax_t) == 8,
-                    "the fast part reads every length modifier it takes as a 64-bit argument");
-      const unsigned kind = FAST_KINDS.of[static_cast<unsigned char>(*q)];
-      if (kind >= FAST_CHAR) {
-        if (kind == FAST_OTHER || zero || lengthGiven) {
-          goto checked;
-        }
-        Conversion conv;
-        conv.width = width;
-        if (kind == FAST_CHAR) {
-          const char c = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
-          PutPadded(out, conv, &c, 1);
-        } else {
-          const char* text = va_arg(args, const char*);
-          if (text == nullptr) {
-            return NEEDS_GENERAL;
-          }
-          PutPadded(out, conv, text, std::strlen(text));
-        }
-        p = q + 1;
-        continue;  // a cut text leaves the total past wordLimit: the checked part goes on
-      }
-      if (out.total > fieldLimit || width > SHORT_WIDTH) {
-        goto checked;
-      }
-      unsigned long long magnitude;
-      char sign = '\0';
-      if (kind == FAST_SIGNED) {
-        const long long v = wide ? va_arg(args, long long) : va_arg(args, int);
-        magnitude = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-        sign = v < 0 ? '-' : '\0';
-      } else {
-        magnitude = wide ? va_arg(args, unsigned long long) : va_arg(args, unsigned);
-      }
-      const unsigned base = kind >= FAST_HEX ? 16 : 10;
-      // The field: padding laid down at full short width, sign and digits written over it.
-      char* const start = dest + out.total;
-      FillShort(start, zero ? '0' : ' ');
-      const size_t count = DigitCount(magnitude, base);
-      const size_t body = count + (sign != '\0' ? 1u : 0u);
-      const size_t fieldLen = width > body ? width : body;
-      PutDigitsBackwards(start + fieldLen, magnitude, base, kind == FAST_HEX_UPPER);
-      if (sign != '\0') {
-        *(zero ? start : start + fieldLen - count - 1) = sign;
-      }
-      out.total += fieldLen;
-      p = q + 1;
-    }
-  }
-checked:
-#endif
+// The rest of the format from `p` on, with every write checked against the end of the output
+// (`out` holds what is written so far), or NEEDS_GENERAL. Kept apart from the fast part, which
+// hands over to it near the end of the output and at the conversions it does not take, so that
+// neither one's registers and stack frame burden the other.
+__attribute__((noinline)) int FormatChecked(Sink out, const char* p, va_list args) {
+  char* const dest = out.dest;
+  const size_t destMax = out.room + 1;
   for (;;) {
     const char* percent = std::strchr(p, '%');
     if (percent == nullptr) {
@@ -655,6 +549,125 @@ checked:
   }
   dest[out.total < out.room ? out.total : out.room] = '\0';
   return out.total < destMax ? static_cast<int>(out.total) : static_cast<int>(destMax - 1);
+}
+
+// The whole format, or NEEDS_GENERAL as soon as it meets anything outside the subset (the
+// caller then starts again with the general engine and an unused copy of the arguments).
+//
+// The fast part takes the text and the usual conversions while the output is far from its end,
+// so that nothing it writes needs a bound check of its own: literal text goes eight bytes at a
+// time (a whole word stored, the bytes after the '%' or the NUL overwritten later or left after
+// the end), and an integer field is laid down with its padding at full short width. Near the end
+// of the output, and at any other conversion, the checked part goes on from where it stopped.
+int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
+  Sink out{dest, destMax - 1, 0};
+  const char* p = format;
+#if defined(MOXLOG_WORD_SCAN)
+  constexpr size_t SHORT_WIDTH = 44;
+  constexpr size_t SHORT_FILL = 48;  // SHORT_WIDTH, and 21 digits and a sign, rounded up
+  if (out.room >= SHORT_FILL) {
+    const size_t wordLimit = out.room - 8;             // a word store at or below this is in bounds
+    const size_t fieldLimit = out.room - SHORT_FILL;   // an integer field at or below this is
+    for (;;) {
+      // Literal text up to the next '%' or the end, a word at a time.
+      for (;;) {
+        if (out.total > wordLimit) {
+          goto checked;
+        }
+        const uint64_t word = TextWord(p);
+        std::memcpy(dest + out.total, &word, sizeof word);
+        const uint64_t stops = ZeroBytes(word) | ZeroBytes(word ^ (ONES * '%'));
+        if (stops != 0) {
+          const size_t k = static_cast<size_t>(__builtin_ctzll(stops)) / 8u;
+          out.total += k;
+          p += k;
+          break;
+        }
+        out.total += 8;
+        p += 8;
+      }
+      if (*p == '\0') {
+        dest[out.total] = '\0';
+        return static_cast<int>(out.total);
+      }
+      // A '%': the usual forms ('0' flag, width below 100, l ll z j or no length, d i u x X c s).
+      const char* q = p + 1;
+      bool zero = false;
+      if (*q == '0') {
+        zero = true;
+        ++q;
+      }
+      unsigned width = 0;
+      if (static_cast<unsigned>(*q - '1') < 9u) {
+        width = static_cast<unsigned>(*q++ - '0');
+        if (static_cast<unsigned>(*q - '0') < 10u) {
+          width = width * 10 + static_cast<unsigned>(*q++ - '0');
+        }
+      }
+      bool wide = false;  // a 64-bit argument (long, long long, size_t, intmax_t)
+      bool lengthGiven = true;
+      if (*q == 'l') {
+        ++q;
+        q += *q == 'l' ? 1 : 0;
+        wide = true;
+      } else if (*q == 'z' || *q == 'j') {
+        ++q;
+        wide = true;
+      } else {
+        lengthGiven = false;
+      }
+      static_assert(sizeof(long) == 8 && sizeof(long long) == 8 && sizeof(size_t) == 8 && sizeof(intmax_t) == 8,
+                    "the fast part reads every length modifier it takes as a 64-bit argument");
+      const unsigned kind = FAST_KINDS.of[static_cast<unsigned char>(*q)];
+      if (kind >= FAST_CHAR) {
+        if (kind == FAST_OTHER || zero || lengthGiven) {
+          goto checked;
+        }
+        Conversion conv;
+        conv.width = width;
+        if (kind == FAST_CHAR) {
+          const char c = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
+          PutPadded(out, conv, &c, 1);
+        } else {
+          const char* text = va_arg(args, const char*);
+          if (text == nullptr) {
+            return NEEDS_GENERAL;
+          }
+          PutPadded(out, conv, text, std::strlen(text));
+        }
+        p = q + 1;
+        continue;  // a cut text leaves the total past wordLimit: the checked part goes on
+      }
+      if (out.total > fieldLimit || width > SHORT_WIDTH) {
+        goto checked;
+      }
+      unsigned long long magnitude;
+      char sign = '\0';
+      if (kind == FAST_SIGNED) {
+        const long long v = wide ? va_arg(args, long long) : va_arg(args, int);
+        magnitude = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+        sign = v < 0 ? '-' : '\0';
+      } else {
+        magnitude = wide ? va_arg(args, unsigned long long) : va_arg(args, unsigned);
+      }
+      const unsigned base = kind >= FAST_HEX ? 16 : 10;
+      // The field: padding laid down at full short width, sign and digits written over it.
+      char* const start = dest + out.total;
+      FillShort(start, zero ? '0' : ' ');
+      const size_t count = DigitCount(magnitude, base);
+      const size_t body = count + (sign != '\0' ? 1u : 0u);
+      const size_t fieldLen = width > body ? width : body;
+      PutDigitsBackwards(start + fieldLen, magnitude, base, kind == FAST_HEX_UPPER);
+      if (sign != '\0') {
+        *(zero ? start : start + fieldLen - count - 1) = sign;
+      }
+      out.total += fieldLen;
+      p = q + 1;
+    }
+  }
+checked:
+#endif
+  return FormatChecked(out, p, args);
 }
 
 #endif  // !ORV_HAVE_SECUREC
