@@ -1,12 +1,14 @@
-// Fuzz target: libmoxlog's message formatter (FormatMessage) against vsnprintf_truncated_s, its
-// model, on formats built from the input: literal runs of any length, '%' conversions with any
-// flags, width, precision and length modifier, cut at any buffer size from 1 to 4096.
+// Fuzz target: libmoxlog's message formatter (FormatMessage, FormatLogMessage) against
+// vsnprintf_truncated_s, its model, on formats built from the input: literal runs of any length,
+// '%' conversions with any flags, width, precision and length modifier, cut at any buffer size
+// from 1 to 4096.
 //
 // The format and every string argument are placed so that they end right before an unreadable
 // page, and the output buffer ends right before one as well: a read past a string's NUL into the
 // next page, or a write past the buffer, stops the run at once.
 //
-// Checked: the same result and the same bytes up to and including the terminating NUL.
+// Checked: the same result and the same bytes up to and including the terminating NUL, and the
+// message length up to the first NUL.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -126,6 +128,15 @@ void Compare(size_t destMax, const char* format, ...) {
   const size_t n = m < 0 ? 1 : static_cast<size_t>(m) + 1;
   ORV_FUZZ_CHECK(std::memcmp(got, want.data(), n) == 0, "format [%s] size %zu: text [%.*s], model [%.*s]", format,
                  destMax, static_cast<int>(n - 1), got, static_cast<int>(n - 1), want.data());
+  // The log message form: the same text, its length counted up to the first NUL.
+  std::memset(got, 'g', destMax);
+  va_list c;
+  va_start(c, format);
+  const int len = moxlog::FormatLogMessage(got, destMax, format, c);
+  va_end(c);
+  const int wantLen = m < 0 ? -1 : static_cast<int>(strnlen(want.data(), static_cast<size_t>(m)));
+  ORV_FUZZ_CHECK(len == wantLen && std::memcmp(got, want.data(), n) == 0,
+                 "format [%s] size %zu: message length %d, model %d", format, destMax, len, wantLen);
 }
 #pragma GCC diagnostic pop
 

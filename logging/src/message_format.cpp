@@ -393,7 +393,7 @@ inline uint64_t ZeroBytes(uint64_t word) { return (word - ONES) & ~word & HIGHS;
 // (`out` holds what is written so far), or NEEDS_GENERAL. Kept apart from the fast part, which
 // hands over to it near the end of the output and at the conversions it does not take, so that
 // neither one's registers and stack frame burden the other.
-__attribute__((noinline)) int FormatChecked(Sink out, const char* p, va_list args) {
+__attribute__((noinline)) int FormatChecked(Sink out, const char* p, va_list args, bool& nul) {
   char* const dest = out.dest;
   const size_t destMax = out.room + 1;
   for (;;) {
@@ -515,6 +515,7 @@ __attribute__((noinline)) int FormatChecked(Sink out, const char* p, va_list arg
           return NEEDS_GENERAL;
         }
         const char c = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
+        nul = nul || c == '\0';
         PutPadded(out, conv, &c, 1);
         break;
       }
@@ -559,7 +560,7 @@ __attribute__((noinline)) int FormatChecked(Sink out, const char* p, va_list arg
 // time (a whole word stored, the bytes after the '%' or the NUL overwritten later or left after
 // the end), and an integer field is laid down with its padding at full short width. Near the end
 // of the output, and at any other conversion, the checked part goes on from where it stopped.
-int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
+int FormatSubset(char* dest, size_t destMax, const char* format, va_list args, bool& nul) {
   Sink out{dest, destMax - 1, 0};
   const char* p = format;
 #if defined(MOXLOG_WORD_SCAN)
@@ -627,6 +628,7 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
         conv.width = width;
         if (kind == FAST_CHAR) {
           const char c = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
+          nul = nul || c == '\0';
           PutPadded(out, conv, &c, 1);
         } else {
           const char* text = va_arg(args, const char*);
@@ -667,26 +669,46 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
   }
 checked:
 #endif
-  return FormatChecked(out, p, args);
+  return FormatChecked(out, p, args, nul);
 }
 
 #endif  // !ORV_HAVE_SECUREC
 
-}  // namespace
-
-int FormatMessage(char* dest, size_t destMax, const char* format, va_list args) {
+// FormatMessage; `nul` is set when the text may hold a NUL (a %c of 0, or a format left to the
+// general engine).
+__attribute__((format(printf, 3, 0))) int Format(char* dest, size_t destMax, const char* format, va_list args,
+                                                 bool& nul) {
 #if !defined(ORV_HAVE_SECUREC)
   if (dest != nullptr && format != nullptr && destMax > 0 && destMax <= MAX_FIELD) {
     va_list copy;
     va_copy(copy, args);
-    const int n = FormatSubset(dest, destMax, format, copy);
+    nul = false;
+    const int n = FormatSubset(dest, destMax, format, copy, nul);
     va_end(copy);
     if (n != NEEDS_GENERAL) {
       return n;
     }
   }
 #endif
+  nul = true;
   return vsnprintf_truncated_s(dest, destMax, format, args);
+}
+
+}  // namespace
+
+int FormatMessage(char* dest, size_t destMax, const char* format, va_list args) {
+  bool nul = true;
+  return Format(dest, destMax, format, args, nul);
+}
+
+int FormatLogMessage(char* dest, size_t destMax, const char* format, va_list args) {
+  bool nul = true;
+  const int n = Format(dest, destMax, format, args, nul);
+  if (n <= 0 || !nul) {
+    return n < 0 ? -1 : n;
+  }
+  const void* at = std::memchr(dest, '\0', static_cast<size_t>(n));
+  return at == nullptr ? n : static_cast<int>(static_cast<const char*>(at) - dest);
 }
 
 }  // namespace moxlog

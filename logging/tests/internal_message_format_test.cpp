@@ -1,4 +1,4 @@
-// FormatMessage against vsnprintf_truncated_s, its model: random integer, character and string
+// FormatMessage and FormatLogMessage against vsnprintf_truncated_s, their model: random integer, character and string
 // conversions, several to a format (every flag, width, precision and length modifier, extreme
 // values, output cut at the buffer's end) and formats the fast path must hand over (floating point, pointers, '*',
 // positional arguments, wide characters, a null string) give the same text and result.
@@ -43,6 +43,17 @@ constexpr size_t kDestMax = 512;  // as MoxlogWriteLog uses it
   if (std::memcmp(got, want, n) != 0) {
     return ::testing::AssertionFailure() << "format [" << format << "]: text [" << std::string(got, n - 1)
                                          << "], model [" << std::string(want, n - 1) << "]";
+  }
+  // The log message form: the same text, its length counted up to the first NUL.
+  std::memset(got, 'g', destMax);
+  va_list c;
+  va_copy(c, args);
+  const int len = moxlog::FormatLogMessage(got, destMax, format, c);
+  va_end(c);
+  const int wantLen = m < 0 ? -1 : static_cast<int>(strnlen(want, static_cast<size_t>(m)));
+  if (len != wantLen || std::memcmp(got, want, n) != 0) {
+    return ::testing::AssertionFailure() << "format [" << format << "] size " << destMax << ": message length "
+                                         << len << ", model " << wantLen;
   }
   return ::testing::AssertionSuccess();
 }
