@@ -65,8 +65,15 @@ class BoundedWriter {
 size_t FormatLogLine(char* out, bool memLog, std::string_view logTime, std::string_view logType, int logLevel,
                      std::string_view logMsg) {
   const std::string_view time = UpToNul(logTime);
-  const std::string_view type = UpToNul(logType);
-  const std::string_view msg = UpToNul(logMsg);
+  std::string_view type = logType;
+  std::string_view msg = logMsg;
+  // A queued record's type and message lie next to each other: one search finds a NUL in either.
+  if (!(logType.data() + logType.size() == logMsg.data() &&
+        UpToNul(std::string_view(logType.data(), logType.size() + logMsg.size())).size() ==
+            logType.size() + logMsg.size())) {
+    type = UpToNul(logType);
+    msg = UpToNul(logMsg);
+  }
   constexpr size_t PREFIX_LEN = sizeof(MEM_LOG_PREFIX) - 1;
   constexpr size_t LEVEL_MAX = 11;  // "-2147483648"
   if ((memLog ? PREFIX_LEN : 0) + time.size() + type.size() + LEVEL_MAX + msg.size() + 3 <= LOG_LINE_MAX &&
