@@ -74,8 +74,8 @@ struct Conversion {
 
 constexpr uint64_t ONES = 0x0101010101010101ULL;
 
-// Lays down 48 bytes of `c` as six word stores: a memset of a size known but a
-// value not known at compile time may become a string instruction with a long start-up.
+// Lays down 48 bytes of `c` as six word stores: a memset of a known size but a value not known
+// at compile time may become a string instruction with a long start-up.
 __attribute__((always_inline)) inline void FillShort(char* at, char c) {
   const uint64_t word = ONES * static_cast<unsigned char>(c);
   std::memcpy(at, &word, 8);

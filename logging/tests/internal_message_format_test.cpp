@@ -112,7 +112,8 @@ TEST(MessageFormat, RandomConversionsMatchTheCLibrary) {
       // Mostly short runs; some that reach the cut, some that end anywhere in the last words
       // before it.
       const uint64_t run = rng() % 8;
-      format.append(run == 0 ? 480 + rng() % 40 : run == 1 ? rng() % 70 : rng() % 12, static_cast<char>('a' + rng() % 26));
+      const uint64_t runLength = run == 0 ? 480 + rng() % 40 : run == 1 ? rng() % 70 : rng() % 12;
+      format.append(runLength, static_cast<char>('a' + rng() % 26));
       format += '%';
       for (const char flag : std::string("-+ #0")) {
         if (rng() % 4 == 0) {
