@@ -19,7 +19,7 @@ jobs=${ORV_JOBS:-2}
 build=1
 run=1
 targets=()
-all_targets=(toread_rebuild planning allocator region_xor param_file)
+all_targets=(toread_rebuild planning allocator region_xor param_file message_format)
 
 while [ $# -gt 0 ]; do
   case $1 in

@@ -72,6 +72,20 @@ struct Conversion {
   bool hasPrecision() const { return (flags & PRECISION) != 0; }
 };
 
+constexpr uint64_t ONES = 0x0101010101010101ULL;
+
+// Lays down 48 bytes of `c` as six word stores: a memset of a known size but a value not known
+// at compile time may become a string instruction with a long start-up.
+__attribute__((always_inline)) inline void FillShort(char* at, char c) {
+  const uint64_t word = ONES * static_cast<unsigned char>(c);
+  std::memcpy(at, &word, 8);
+  std::memcpy(at + 8, &word, 8);
+  std::memcpy(at + 16, &word, 8);
+  std::memcpy(at + 24, &word, 8);
+  std::memcpy(at + 32, &word, 8);
+  std::memcpy(at + 40, &word, 8);
+}
+
 enum class Length { kNone, kChar, kShort, kLong, kLongLong, kIntMax, kSize, kPtrDiff };
 
 // The digits of `magnitude` in `base` (10, 16 or 8), written backwards so that the last one is
@@ -159,14 +173,14 @@ __attribute__((always_inline)) inline void PutInteger(Sink& out, const Conversio
                                                       unsigned base, bool upper, char sign) {
   constexpr size_t FIELD = 72;  // 22 digits (octal) + 44 (short-field limits below) + 3 + room
   constexpr size_t SHORT_WIDTH = 44;
-  constexpr size_t SHORT_FILL = 48;  // the padding laid down at once: SHORT_WIDTH, and 21 digits and sign
+  constexpr size_t SHORT_FILL = 48;  // the padding laid down at once (FillShort): SHORT_WIDTH, and 21 digits and sign
   const bool plain = (conv.flags & (Conversion::LEFT | Conversion::PRECISION | Conversion::ALT)) == 0 &&
                      conv.width <= SHORT_WIDTH;
   if (plain && out.total + SHORT_FILL <= out.room) {
     // The padding is laid down at full short width, and the sign and digits written over it;
     // what lies past the field is overwritten by the rest of the text or left after its end.
     char* const start = out.dest + out.total;
-    std::memset(start, conv.zero() ? '0' : ' ', SHORT_FILL);
+    FillShort(start, conv.zero() ? '0' : ' ');
     const size_t count = DigitCount(magnitude, base);
     const size_t body = count + (sign != 0 ? 1u : 0u);
     const size_t fieldLen = conv.width > body ? conv.width : body;
@@ -308,11 +322,80 @@ inline bool ParseUsual(const char*& p, Conversion& conv, Length& length) {
   return true;
 }
 
-// The whole format, or NEEDS_GENERAL as soon as it meets anything outside the subset (the
-// caller then starts again with the general engine and an unused copy of the arguments).
-int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
-  Sink out{dest, destMax - 1, 0};
-  const char* p = format;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define MOXLOG_WORD_SCAN 1
+
+constexpr uint64_t HIGHS = 0x8080808080808080ULL;
+
+// Reads the 8 bytes at `p` as one unaligned load, which may reach past the end of the string
+// (never into another page: the caller checks that). The address checker would call that an
+// overflow, so its build reads the word unchecked.
+#if defined(__SANITIZE_ADDRESS__)
+__attribute__((noinline, no_sanitize_address))
+#else
+__attribute__((always_inline)) inline
+#endif
+uint64_t LoadWord(const char* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+// Page size or a divisor of it on every target: a word that starts at most PAGE_UNIT - 8 bytes
+// into such a unit stays in the page of its first byte.
+constexpr uintptr_t PAGE_UNIT = 4096;
+
+// The text at `p` up to its NUL, followed by zeros, as one word: read byte by byte where a whole
+// word could reach into the next page.
+__attribute__((noinline, cold)) uint64_t WordNearPageEnd(const char* p) {
+  uint64_t word = 0;
+  for (unsigned i = 0; i < 8; ++i) {
+    const unsigned char c = static_cast<unsigned char>(p[i]);
+    word |= static_cast<uint64_t>(c) << (8 * i);
+    if (c == 0) {
+      break;
+    }
+  }
+  return word;
+}
+
+// The 8 bytes of text at `p`, or those up to its NUL followed by zeros where a whole word could
+// reach into the next page.
+__attribute__((always_inline)) inline uint64_t TextWord(const char* p) {
+  return (reinterpret_cast<uintptr_t>(p) & (PAGE_UNIT - 1)) <= PAGE_UNIT - 8 ? LoadWord(p) : WordNearPageEnd(p);
+}
+
+// What the fast part makes of a conversion letter.
+enum FastKind : uint8_t { FAST_SIGNED, FAST_UNSIGNED, FAST_HEX, FAST_HEX_UPPER, FAST_CHAR, FAST_STRING, FAST_OTHER };
+struct FastKinds {
+  uint8_t of[256];
+  constexpr FastKinds() : of() {
+    for (uint8_t& kind : of) {
+      kind = FAST_OTHER;
+    }
+    of[static_cast<unsigned char>('d')] = FAST_SIGNED;
+    of[static_cast<unsigned char>('i')] = FAST_SIGNED;
+    of[static_cast<unsigned char>('u')] = FAST_UNSIGNED;
+    of[static_cast<unsigned char>('x')] = FAST_HEX;
+    of[static_cast<unsigned char>('X')] = FAST_HEX_UPPER;
+    of[static_cast<unsigned char>('c')] = FAST_CHAR;
+    of[static_cast<unsigned char>('s')] = FAST_STRING;
+  }
+};
+constexpr FastKinds FAST_KINDS;
+
+// The bit 0x80 of each byte of `word` that is zero, and possibly of bytes above the lowest
+// zero byte: the lowest bit set is always the lowest zero byte's.
+inline uint64_t ZeroBytes(uint64_t word) { return (word - ONES) & ~word & HIGHS; }
+#endif
+
+// The rest of the format from `p` on, with every write checked against the end of the output
+// (`out` holds what is written so far), or NEEDS_GENERAL. Kept apart from the fast part, which
+// hands over to it near the end of the output and at the conversions it does not take, so that
+// neither one's registers and stack frame burden the other.
+__attribute__((noinline)) int FormatChecked(Sink out, const char* p, va_list args, bool& nul) {
+  char* const dest = out.dest;
+  const size_t destMax = out.room + 1;
   for (;;) {
     const char* percent = std::strchr(p, '%');
     if (percent == nullptr) {
@@ -432,6 +515,7 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
           return NEEDS_GENERAL;
         }
         const char c = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
+        nul = nul || c == '\0';
         PutPadded(out, conv, &c, 1);
         break;
       }
@@ -468,23 +552,163 @@ int FormatSubset(char* dest, size_t destMax, const char* format, va_list args) {
   return out.total < destMax ? static_cast<int>(out.total) : static_cast<int>(destMax - 1);
 }
 
+// The whole format, or NEEDS_GENERAL as soon as it meets anything outside the subset (the
+// caller then starts again with the general engine and an unused copy of the arguments).
+//
+// The fast part takes the text and the usual conversions while the output is far from its end,
+// so that nothing it writes needs a bound check of its own: literal text goes eight bytes at a
+// time (a whole word stored, the bytes after the '%' or the NUL overwritten later or left after
+// the end), and an integer field is laid down with its padding at full short width. Near the end
+// of the output, and at any other conversion, the checked part goes on from where it stopped.
+int FormatSubset(char* dest, size_t destMax, const char* format, va_list args, bool& nul) {
+  Sink out{dest, destMax - 1, 0};
+  const char* p = format;
+#if defined(MOXLOG_WORD_SCAN)
+  constexpr size_t SHORT_WIDTH = 44;
+  constexpr size_t SHORT_FILL = 48;  // SHORT_WIDTH, and 21 digits and a sign, rounded up
+  if (out.room >= SHORT_FILL) {
+    const size_t wordLimit = out.room - 8;             // a word store at or below this is in bounds
+    const size_t fieldLimit = out.room - SHORT_FILL;   // an integer field at or below this is
+    for (;;) {
+      // Literal text up to the next '%' or the end, a word at a time.
+      for (;;) {
+        if (out.total > wordLimit) {
+          goto checked;
+        }
+        const uint64_t word = TextWord(p);
+        std::memcpy(dest + out.total, &word, sizeof word);
+        const uint64_t stops = ZeroBytes(word) | ZeroBytes(word ^ (ONES * '%'));
+        if (stops != 0) {
+          const size_t k = static_cast<size_t>(__builtin_ctzll(stops)) / 8u;
+          out.total += k;
+          p += k;
+          break;
+        }
+        out.total += 8;
+        p += 8;
+      }
+      if (*p == '\0') {
+        dest[out.total] = '\0';
+        return static_cast<int>(out.total);
+      }
+      // A '%': the usual forms ('0' flag, width below 100, l ll z j or no length, d i u x X c s).
+      const char* q = p + 1;
+      bool zero = false;
+      if (*q == '0') {
+        zero = true;
+        ++q;
+      }
+      unsigned width = 0;
+      if (static_cast<unsigned>(*q - '1') < 9u) {
+        width = static_cast<unsigned>(*q++ - '0');
+        if (static_cast<unsigned>(*q - '0') < 10u) {
+          width = width * 10 + static_cast<unsigned>(*q++ - '0');
+        }
+      }
+      bool wide = false;  // a 64-bit argument (long, long long, size_t, intmax_t)
+      bool lengthGiven = true;
+      if (*q == 'l') {
+        ++q;
+        q += *q == 'l' ? 1 : 0;
+        wide = true;
+      } else if (*q == 'z' || *q == 'j') {
+        ++q;
+        wide = true;
+      } else {
+        lengthGiven = false;
+      }
+      static_assert(sizeof(long) == 8 && sizeof(long long) == 8 && sizeof(size_t) == 8 && sizeof(intmax_t) == 8,
+                    "the fast part reads every length modifier it takes as a 64-bit argument");
+      const unsigned kind = FAST_KINDS.of[static_cast<unsigned char>(*q)];
+      if (kind >= FAST_CHAR) {
+        if (kind == FAST_OTHER || zero || lengthGiven) {
+          goto checked;
+        }
+        Conversion conv;
+        conv.width = width;
+        if (kind == FAST_CHAR) {
+          const char c = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
+          nul = nul || c == '\0';
+          PutPadded(out, conv, &c, 1);
+        } else {
+          const char* text = va_arg(args, const char*);
+          if (text == nullptr) {
+            return NEEDS_GENERAL;
+          }
+          PutPadded(out, conv, text, std::strlen(text));
+        }
+        p = q + 1;
+        continue;  // a cut text leaves the total past wordLimit: the checked part goes on
+      }
+      if (out.total > fieldLimit || width > SHORT_WIDTH) {
+        goto checked;
+      }
+      unsigned long long magnitude;
+      char sign = '\0';
+      if (kind == FAST_SIGNED) {
+        const long long v = wide ? va_arg(args, long long) : va_arg(args, int);
+        magnitude = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+        sign = v < 0 ? '-' : '\0';
+      } else {
+        magnitude = wide ? va_arg(args, unsigned long long) : va_arg(args, unsigned);
+      }
+      const unsigned base = kind >= FAST_HEX ? 16 : 10;
+      // The field: padding laid down at full short width, sign and digits written over it.
+      char* const start = dest + out.total;
+      FillShort(start, zero ? '0' : ' ');
+      const size_t count = DigitCount(magnitude, base);
+      const size_t body = count + (sign != '\0' ? 1u : 0u);
+      const size_t fieldLen = width > body ? width : body;
+      PutDigitsBackwards(start + fieldLen, magnitude, base, kind == FAST_HEX_UPPER);
+      if (sign != '\0') {
+        *(zero ? start : start + fieldLen - count - 1) = sign;
+      }
+      out.total += fieldLen;
+      p = q + 1;
+    }
+  }
+checked:
+#endif
+  return FormatChecked(out, p, args, nul);
+}
+
 #endif  // !ORV_HAVE_SECUREC
 
-}  // namespace
-
-int FormatMessage(char* dest, size_t destMax, const char* format, va_list args) {
+// FormatMessage; `nul` is set when the text may hold a NUL (a %c of 0, or a format left to the
+// general engine).
+__attribute__((format(printf, 3, 0))) int Format(char* dest, size_t destMax, const char* format, va_list args,
+                                                 bool& nul) {
 #if !defined(ORV_HAVE_SECUREC)
   if (dest != nullptr && format != nullptr && destMax > 0 && destMax <= MAX_FIELD) {
     va_list copy;
     va_copy(copy, args);
-    const int n = FormatSubset(dest, destMax, format, copy);
+    nul = false;
+    const int n = FormatSubset(dest, destMax, format, copy, nul);
     va_end(copy);
     if (n != NEEDS_GENERAL) {
       return n;
     }
   }
 #endif
+  nul = true;
   return vsnprintf_truncated_s(dest, destMax, format, args);
+}
+
+}  // namespace
+
+int FormatMessage(char* dest, size_t destMax, const char* format, va_list args) {
+  bool nul = true;
+  return Format(dest, destMax, format, args, nul);
+}
+
+int FormatLogMessage(char* dest, size_t destMax, const char* format, va_list args) {
+  bool nul = true;
+  const int n = Format(dest, destMax, format, args, nul);
+  if (n <= 0 || !nul) {
+    return n < 0 ? -1 : n;
+  }
+  const void* at = std::memchr(dest, '\0', static_cast<size_t>(n));
+  return at == nullptr ? n : static_cast<int>(static_cast<const char*>(at) - dest);
 }
 
 }  // namespace moxlog

@@ -18,6 +18,12 @@ namespace moxlog {
 // of `dest` past the terminating NUL may be changed as well.
 int FormatMessage(char* dest, size_t destMax, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
 
+// The message of a log record: formats like FormatMessage and returns the length of the text up to
+// its first NUL (the whole text when it holds none, as it does unless a %c conversion writes one),
+// or -1 on a formatting error.
+int FormatLogMessage(char* dest, size_t destMax, const char* format, va_list args)
+    __attribute__((format(printf, 3, 0)));
+
 }  // namespace moxlog
 
 #endif  // MOXLOG_MESSAGE_FORMAT_H_

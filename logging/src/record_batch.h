@@ -53,8 +53,11 @@ class RecordBatch {
     ++count;
     // The block was last read by the flush thread, on another core as a rule: ask for the lines
     // the next records go to now, so that their writes do not wait for them under the queue lock.
-    for (size_t ahead = 0; ahead < PREFETCH_BYTES && used + ahead < capacity; ahead += 64) {
-      __builtin_prefetch(block.get() + used + ahead, 1, 3);
+    // Two lines PREFETCH_BYTES ahead per record: a run of records of at most two lines each, the
+    // usual size, leaves no line of the block unasked.
+    if (used + PREFETCH_BYTES + 64 < capacity) {
+      __builtin_prefetch(block.get() + used + PREFETCH_BYTES, 1, 3);
+      __builtin_prefetch(block.get() + used + PREFETCH_BYTES + 64, 1, 3);
     }
   }
 

@@ -91,7 +91,7 @@ size_t RegisteredModuleCount() { return TheRegistry().modules.size(); }
 namespace {
 
 // With the lock held, or between EnterLogger and LeaveLogger: what a write does once its logger is
-// found and its message formatted (`n` is the formatter's result for `msg`).
+// found and its message formatted (`n` is FormatLogMessage's result for `msg`: its length up to the first NUL).
 int WriteFormatted(MoxlogBl* logger, int level, const std::string& logType, const char* msg, int n) {
   // A record that reaches neither the file nor the ring of a running module costs no more.
   if (logger->IsInitialized() && !logger->Passes(level)) {
@@ -101,10 +101,7 @@ int WriteFormatted(MoxlogBl* logger, int level, const std::string& logType, cons
     PrintError("MoxlogWriteLog vsprintf_s");
     return -1;
   }
-  // The message is the buffer's text, up to its first NUL.
-  const void* nul = std::memchr(msg, '\0', static_cast<size_t>(n));
-  const size_t len = nul == nullptr ? static_cast<size_t>(n) : static_cast<size_t>(static_cast<const char*>(nul) - msg);
-  return logger->WriteLogText(level, logType, msg, len);
+  return logger->WriteLogText(level, logType, msg, static_cast<size_t>(n));  // n: up to the first NUL
 }
 
 // With the lock held: the logger a write to `moduleName` reaches (FindLogger), after giving a
@@ -193,7 +190,7 @@ __attribute__((noinline, format(printf, 5, 0))) int WriteUnfiltered(const moxlog
       // its slot shows it still registered and running: a stop, reload or teardown empties the
       // slot and then waits for this writer to leave before it stops the logger, so the record is
       // queued before that stop, as if this call had held the lock just before it.
-      const int n = moxlog::FormatMessage(msg, moxlog::LOG_MSG_LIMIT, format, args);
+      const int n = moxlog::FormatLogMessage(msg, moxlog::LOG_MSG_LIMIT, format, args);
       if (moxlog::EnterLogger(*snap)) {
         struct Leave {
           const moxlog::LevelSnapshot& snap;
@@ -223,7 +220,7 @@ __attribute__((noinline, format(printf, 5, 0))) int WriteUnfiltered(const moxlog
     if (logger->IsInitialized() && !logger->Passes(level)) {
       return 0;
     }
-    const int n = moxlog::FormatMessage(msg, moxlog::LOG_MSG_LIMIT, format, args);
+    const int n = moxlog::FormatLogMessage(msg, moxlog::LOG_MSG_LIMIT, format, args);
     return moxlog::WriteFormatted(logger, level, logType, msg, n);
   } catch (const std::exception&) {
     return -1;

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "log_clock.h"
@@ -61,9 +62,16 @@ TEST(LogLine, MatchesPrintfCutAt512) {
     const bool withNul = i % 5 == 0;
     const std::string time = RandomText(rng, 40, false);
     const std::string type = RandomText(rng, i % 3 == 0 ? 300 : 12, withNul);
-    const std::string msg = RandomText(rng, i % 4 == 0 ? 700 : 520, withNul);
+    const std::string msg = RandomText(rng, i % 4 == 0 ? 700 : i % 4 == 2 ? 90 : 520, withNul);
     const int level = i % 4 == 1 ? static_cast<int>(rng()) : levels[static_cast<size_t>(i) % (sizeof levels / sizeof levels[0])];
-    ASSERT_EQ(Format(memLog, time, type, level, msg), PrintfLine(memLog, time, type, level, msg)) << "case " << i;
+    const std::string want = PrintfLine(memLog, time, type, level, msg);
+    ASSERT_EQ(Format(memLog, time, type, level, msg), want) << "case " << i;
+    // The type and the message side by side in one block, as a queued record holds them.
+    const std::string block = type + msg;
+    char out[moxlog::LOG_LINE_MAX + 8];
+    const size_t len = FormatLogLine(out, memLog, time, std::string_view(block.data(), type.size()), level,
+                                     std::string_view(block.data() + type.size(), msg.size()));
+    ASSERT_EQ(std::string(out, len), want) << "case " << i;
   }
 }
 

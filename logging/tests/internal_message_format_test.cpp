@@ -1,8 +1,10 @@
-// FormatMessage against vsnprintf_truncated_s, its model: random integer, character and string
+// FormatMessage and FormatLogMessage against vsnprintf_truncated_s, their model: random integer, character and string
 // conversions, several to a format (every flag, width, precision and length modifier, extreme
 // values, output cut at the buffer's end) and formats the fast path must hand over (floating point, pointers, '*',
 // positional arguments, wide characters, a null string) give the same text and result.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdarg>
@@ -19,29 +21,50 @@ namespace {
 
 constexpr size_t kDestMax = 512;  // as MoxlogWriteLog uses it
 
-// Formats with both and compares result and bytes (NUL included).
-::testing::AssertionResult SameAsModel(const char* format, ...) {
-  char got[kDestMax + 1];
-  char want[kDestMax + 1];
-  std::memset(got, 'g', sizeof got);
-  std::memset(want, 'w', sizeof want);
+// Formats with both into `got` and a buffer of its own (destMax bytes each) and compares result
+// and bytes (NUL included).
+::testing::AssertionResult SameAsModelIn(char* got, size_t destMax, const char* format, va_list args) {
+  std::vector<char> wantBuffer(destMax, 'w');
+  char* const want = wantBuffer.data();
+  std::memset(got, 'g', destMax);
   va_list a;
   va_list b;
-  va_start(a, format);
-  va_copy(b, a);
-  const int r = moxlog::FormatMessage(got, kDestMax, format, a);
-  const int m = vsnprintf_truncated_s(want, kDestMax, format, b);
+  va_copy(a, args);
+  va_copy(b, args);
+  const int r = moxlog::FormatMessage(got, destMax, format, a);
+  const int m = vsnprintf_truncated_s(want, destMax, format, b);
   va_end(b);
   va_end(a);
   if (r != m) {
-    return ::testing::AssertionFailure() << "format [" << format << "]: result " << r << ", model " << m;
+    return ::testing::AssertionFailure() << "format [" << format << "] size " << destMax << ": result " << r
+                                         << ", model " << m;
   }
   const size_t n = m < 0 ? 1 : static_cast<size_t>(m) + 1;
   if (std::memcmp(got, want, n) != 0) {
     return ::testing::AssertionFailure() << "format [" << format << "]: text [" << std::string(got, n - 1)
                                          << "], model [" << std::string(want, n - 1) << "]";
   }
+  // The log message form: the same text, its length counted up to the first NUL.
+  std::memset(got, 'g', destMax);
+  va_list c;
+  va_copy(c, args);
+  const int len = moxlog::FormatLogMessage(got, destMax, format, c);
+  va_end(c);
+  const int wantLen = m < 0 ? -1 : static_cast<int>(strnlen(want, static_cast<size_t>(m)));
+  if (len != wantLen || std::memcmp(got, want, n) != 0) {
+    return ::testing::AssertionFailure() << "format [" << format << "] size " << destMax << ": message length "
+                                         << len << ", model " << wantLen;
+  }
   return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult SameAsModel(const char* format, ...) {
+  char got[kDestMax];
+  va_list args;
+  va_start(args, format);
+  ::testing::AssertionResult same = SameAsModelIn(got, kDestMax, format, args);
+  va_end(args);
+  return same;
 }
 
 int64_t RandomValue(std::mt19937_64& rng) {
@@ -86,7 +109,11 @@ TEST(MessageFormat, RandomConversionsMatchTheCLibrary) {
     std::string format;
     const int conversions = 1 + static_cast<int>(rng() % 3);
     for (int c = 0; c < conversions; ++c) {
-      format.append(rng() % 8 == 0 ? 480 + rng() % 40 : rng() % 12, static_cast<char>('a' + rng() % 26));
+      // Mostly short runs; some that reach the cut, some that end anywhere in the last words
+      // before it.
+      const uint64_t run = rng() % 8;
+      const uint64_t runLength = run == 0 ? 480 + rng() % 40 : run == 1 ? rng() % 70 : rng() % 12;
+      format.append(runLength, static_cast<char>('a' + rng() % 26));
       format += '%';
       for (const char flag : std::string("-+ #0")) {
         if (rng() % 4 == 0) {
@@ -130,6 +157,62 @@ TEST(MessageFormat, RandomConversionsMatchTheCLibrary) {
     }
     ASSERT_TRUE(same) << "round " << round;
   }
+}
+
+// Texts placed so that they end right before an unreadable page, and an output buffer that does:
+// at every distance of a format's or a string's NUL from the page's end and at every buffer size
+// from 1 to 120, the text and result are the model's, and no byte past a NUL in the next page is
+// read and no byte past the buffer written (either would fault).
+TEST(MessageFormat, ReadsNothingPastTheTextsNorWritesPastTheBuffer) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* const mapped = mmap(nullptr, 4 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mapped, MAP_FAILED);
+  char* const base = static_cast<char*>(mapped);
+  ASSERT_EQ(mprotect(base + page, page, PROT_NONE), 0);
+  ASSERT_EQ(mprotect(base + 3 * page, page, PROT_NONE), 0);
+  char* const textEnd = base + page;
+  char* const outEnd = base + 3 * page;
+  // `text` copied so that `slack` bytes lie between its NUL and the unreadable page.
+  auto place = [](char* end, const std::string& text, size_t slack) {
+    char* const at = end - slack - text.size() - 1;
+    std::memcpy(at, text.c_str(), text.size() + 1);
+    return static_cast<const char*>(at);
+  };
+  auto same = [](char* got, size_t destMax, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    ::testing::AssertionResult result = SameAsModelIn(got, destMax, format, args);
+    va_end(args);
+    return result;
+  };
+  const char* const numberFormats[] = {"write offset=%012lu len=%08d shard=%02d", "%lu%d%x",
+                                       "a run of literal text longer than a few words, %lx then %-5d|%+d"};
+  const char* const stringFormats[] = {"%s", "[%s] and [%5s]", "%-20s|%.3s|", "module %s: %s", "%c%c"};
+  const std::string strings[] = {"", "a", "Interface", "ecpartial shard rebuilt"};
+  for (size_t slack = 0; slack < 24; ++slack) {
+    for (size_t destMax = 1; destMax <= 120; ++destMax) {
+      char* const got = outEnd - destMax;
+      for (const char* numberFormat : numberFormats) {
+        const char* f = place(textEnd, numberFormat, slack);
+        ASSERT_TRUE(same(got, destMax, f, 4096UL * 77 + slack, -static_cast<int>(destMax), 11)) << "slack " << slack;
+      }
+      for (const char* stringFormat : stringFormats) {
+        const char* f = place(textEnd, stringFormat, slack);
+        if (stringFormat[1] == 'c') {
+          ASSERT_TRUE(same(got, destMax, f, 'x', 'y')) << "slack " << slack;
+          continue;
+        }
+        // The format at the page's end with the string elsewhere, then the string there.
+        const std::string& text = strings[(slack + destMax) % 4];
+        const char* inside = place(base + page / 2, text, 0);
+        ASSERT_TRUE(same(got, destMax, f, inside, inside)) << "slack " << slack;
+        const char* atEnd = place(textEnd, text, slack);
+        const char* g = place(base + page / 4, stringFormat, 0);
+        ASSERT_TRUE(same(got, destMax, g, atEnd, atEnd)) << "slack " << slack;
+      }
+    }
+  }
+  munmap(mapped, 4 * page);
 }
 
 TEST(MessageFormat, MessagesOfTheLibrariesAndHandedOverFormats) {
