@@ -4,7 +4,6 @@
 #include "registry.h"
 
 #include <cstdarg>
-#include <cstring>
 #include <exception>
 #include <map>
 #include <memory>
