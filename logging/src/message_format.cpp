@@ -327,10 +327,19 @@ inline bool ParseUsual(const char*& p, Conversion& conv, Length& length) {
 
 constexpr uint64_t HIGHS = 0x8080808080808080ULL;
 
+// Whether this build is checked by the address checker (GCC and clang say so differently).
+#if defined(__SANITIZE_ADDRESS__)
+#define MOXLOG_ADDRESS_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MOXLOG_ADDRESS_CHECKED 1
+#endif
+#endif
+
 // Reads the 8 bytes at `p` as one unaligned load, which may reach past the end of the string
 // (never into another page: the caller checks that). The address checker would call that an
 // overflow, so its build reads the word unchecked.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(MOXLOG_ADDRESS_CHECKED)
 __attribute__((noinline, no_sanitize_address))
 #else
 __attribute__((always_inline)) inline
