@@ -15,6 +15,7 @@
 #include <thread>
 #include <utility>
 
+#include "brief_lock.h"
 #include "canonical_path.h"
 #include "log_line.h"
 #include "log_param.h"
@@ -139,7 +140,8 @@ int MoxlogBl::WriteLogText(int level, const std::string& logType, const char* ms
   bool queueFull = false;
   bool wake = false;
   {
-    std::lock_guard<std::mutex> lock(vecMutex);
+    LockBriefly(vecMutex);
+    std::lock_guard<std::mutex> lock(vecMutex, std::adopt_lock);
     // Read under the queue lock, so that concurrent writers' time stamps follow the queue order.
     const LogClock now = ReadLogClock();
     if (vecNewLog.size() >= VEC_NEW_MAX) {
