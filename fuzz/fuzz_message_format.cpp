@@ -67,22 +67,22 @@ constexpr size_t kArgs = 6;
 enum class ArgKind { kInt, kLong, kLongLong, kString };
 
 std::string Conversion(FuzzedDataProvider& data, ArgKind kind) {
-  std::string spec = "%";
+  std::string conversion = "%";
   const uint8_t flags = data.ConsumeIntegral<uint8_t>();
   const char flagChars[] = "-+ #0";
   for (int i = 0; i < 5; ++i) {
     if ((flags >> i) & 1) {
-      spec += flagChars[i];
+      conversion += flagChars[i];
     }
   }
   const uint8_t shape = data.ConsumeIntegral<uint8_t>();
   if (shape & 1) {
-    spec += std::to_string(data.ConsumeIntegralInRange<unsigned>(0, (shape & 8) ? 700 : 50));
+    conversion += std::to_string(data.ConsumeIntegralInRange<unsigned>(0, (shape & 8) ? 700 : 50));
   }
   if (shape & 2) {
-    spec += '.';
+    conversion += '.';
     if (shape & 4) {
-      spec += std::to_string(data.ConsumeIntegralInRange<unsigned>(0, (shape & 16) ? 700 : 50));
+      conversion += std::to_string(data.ConsumeIntegralInRange<unsigned>(0, (shape & 16) ? 700 : 50));
     }
   }
   static const char* const intLengths[] = {"", "hh", "h"};
@@ -90,22 +90,22 @@ std::string Conversion(FuzzedDataProvider& data, ArgKind kind) {
   static const char* const longLongLengths[] = {"ll", "j"};
   const uint8_t pick = data.ConsumeIntegral<uint8_t>();
   if ((shape & 32) != 0) {
-    return spec + "%";
+    return conversion + "%";
   }
   switch (kind) {
     case ArgKind::kInt: {
       const char letters[] = "diuoxXc";
       const char letter = letters[pick % 7];
-      return spec + (letter == 'c' ? "" : intLengths[(pick / 7) % 3]) + letter;
+      return conversion + (letter == 'c' ? "" : intLengths[(pick / 7) % 3]) + letter;
     }
     case ArgKind::kLong:
-      return spec + longLengths[(pick / 6) % 3] + "diuoxX"[pick % 6];
+      return conversion + longLengths[(pick / 6) % 3] + "diuoxX"[pick % 6];
     case ArgKind::kLongLong:
-      return spec + longLongLengths[(pick / 6) % 2] + "diuoxX"[pick % 6];
+      return conversion + longLongLengths[(pick / 6) % 2] + "diuoxX"[pick % 6];
     case ArgKind::kString:
       break;
   }
-  return spec + "s";
+  return conversion + "s";
 }
 
 // The format is built at run time, so neither call can be checked at compile time.
