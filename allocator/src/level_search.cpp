@@ -6,6 +6,7 @@
 #include "bit_words.h"
 #include "bitmap_encoding.h"
 #include "call_limits.h"
+#include "cursor_take.h"
 #include "divider.h"
 #include "extent_merge.h"
 #include "level_state.h"
@@ -707,15 +708,38 @@ ORV_ALLOC_HOT uint64_t TakeNearCursor(OrvAllocator& alloc, const OrvAllocInfoS& 
   return req.allocLen;
 }
 
-}  // namespace
-
-uint64_t SearchLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
-                        std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+// The checks and the search for every call that the one-unit take at the cursor does not serve.
+// Out of line, so that neither adds anything to the other's code.
+__attribute__((noinline, noclone)) uint64_t SearchLevelTwoInFull(OrvAllocator& alloc, OrvAllocInfoS req,
+                                                                 std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                                                 std::vector<uint64_t>& l2,
+                                                                 std::vector<OrvExtentS>& out) {
   const LevelWords levels = WordsOf(l0, l1, l2);
   if (!LevelTwoSearchIsAllowed(alloc, req, levels)) {
     return 0;
   }
   return TakeNearCursor(alloc, req, levels, l0, l1, l2, out);
+}
+
+// A one-unit call: taken at the cursor when it can be (cursor_take.h), else the full search.
+__attribute__((noinline)) uint64_t SearchOneUnit(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0,
+                                                 std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
+                                                 std::vector<OrvExtentS>& out) {
+  uint64_t allocated = 0;
+  if (TakeOneUnitAtCursor(alloc, req.allocUnit, l0, l1, l2, out, allocated)) {
+    return allocated;
+  }
+  return SearchLevelTwoInFull(alloc, req, l0, l1, l2, out);
+}
+
+}  // namespace
+
+uint64_t SearchLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                        std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  if (req.allocLen == req.allocUnit) {
+    return SearchOneUnit(alloc, req, l0, l1, l2, out);
+  }
+  return SearchLevelTwoInFull(alloc, req, l0, l1, l2, out);
 }
 
 void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,

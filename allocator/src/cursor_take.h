@@ -1,0 +1,167 @@
+// The one-unit allocation at the cursor, on a lean path of its own. Most calls of a storage
+// system's write path want one unit, and most of those are served by the level-0 word the cursor
+// already points into. TakeOneUnitAtCursor serves exactly those calls, with the result, cursor,
+// levels, counters and output the full descent (level_search.cpp) would give, after a branch-free
+// limit test; any other call it leaves untouched and says so, and the caller hands it to the full
+// search, whose checks and code stay as they are.
+#ifndef ORV_ALLOC_CURSOR_TAKE_H_
+#define ORV_ALLOC_CURSOR_TAKE_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "bit_words.h"
+#include "bitmap_encoding.h"
+#include "extent_merge.h"
+#include "level_state.h"
+#include "orv_alloc/orv_alloc.h"
+
+namespace orv_alloc {
+
+// Whether a one-unit call (allocLen == allocUnit == `unit`) on levels of n0, n1 and n2 words
+// passes every check of LevelTwoSearchIsAllowed, by tighter bounds that make the test branch
+// free: unit and W at most 2^25, every level shorter than 2^32 words, and each upper level no
+// longer than its lower level fills (so the fields-past-the-end check needs no reading). A call
+// that fails here may still be allowed; the full test then decides.
+inline bool OneUnitCallIsPlainlyAllowed(const OrvAllocator& alloc, uint64_t unit, uint64_t n0, uint64_t n1,
+                                        uint64_t n2) {
+  constexpr unsigned kLimitBits = 25;
+  const uint64_t w = alloc.wordsPerEntry;
+  // Both stored products side by side; exact for 1 <= W <= 2^25.
+  const uint64_t products = uint64_t{alloc.l1SlotsPerL2Bit} | uint64_t{alloc.l0BitsPerL1Slot} << 32;
+  // unit - 1, w - 1 and n2 - 1 wrap for a zero unit, W or level 2, and so fail their bounds.
+  const uint64_t bad = (unit ^ alloc.allocUnit) | (unit - 1) >> kLimitBits | (w - 1) >> kLimitBits |
+                       (n0 | n1 | (n2 - 1)) >> 32 |
+                       (products ^ w * (uint64_t{kUnitsPerWord} << 32 | kSlotEncoding.fieldsPerWord));
+  // With the bounds above, neither difference wraps past 2^63: the top bit says it is negative,
+  // that is, the upper level's fields cover fewer than lower + W words.
+  const uint64_t nested = (n1 * kSlotEncoding.fieldsPerWord * w - (n0 + w)) &
+                          (n2 * kEntryEncoding.fieldsPerWord * w - (n1 + w));
+  return (bad == 0) & (nested >> 63 != 0) & (alloc.pos.l2Pos < uint64_t{kEntryEncoding.fieldsPerWord} * n2);
+}
+
+// The end (in level-0 words) of slot `slot`'s words that a level 0 of n0 words holds.
+inline uint64_t SlotEndWord(uint64_t slot, uint64_t w, uint64_t n0) {
+  const uint64_t end = (slot + 1) * w;
+  return end < n0 ? end : n0;
+}
+
+// Takes one unit at the cursor when the full descent would take it from the level-0 word where
+// it starts: the entry at l2Pos has its bit set and holds l1Pos, l1Pos's slot is not 00, and that
+// word has a free unit at or after the starting bit (the kept l0Pos when it lies inside the slot,
+// else the slot's first unit). Returns false, having changed nothing, for every other call,
+// including all that the limits refuse. On success `allocated` is the unit's size.
+// Never throws: a call whose extent needs a larger output vector is left to the full search.
+inline __attribute__((always_inline)) bool TakeOneUnitAtCursor(OrvAllocator& alloc, uint64_t unit,
+                                                               std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                                                               std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out,
+                                                               uint64_t& allocated) {
+  constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
+  constexpr unsigned kFieldsPerWord = kSlotEncoding.fieldsPerWord;
+  constexpr unsigned kEntriesPerWord = kEntryEncoding.fieldsPerWord;
+  uint64_t* const l0Data = l0.data();
+  uint64_t* const l1Data = l1.data();
+  uint64_t* const l2Data = l2.data();
+  const uint64_t n0 = l0.size();
+  const uint64_t n1 = l1.size();
+  if (!OneUnitCallIsPlainlyAllowed(alloc, unit, n0, n1, l2.size())) {
+    return false;
+  }
+  const uint64_t w = alloc.wordsPerEntry;
+  const uint64_t slotsPerEntry = alloc.l1SlotsPerL2Bit;
+  const uint64_t unitsPerSlot = alloc.l0BitsPerL1Slot;
+  const OrvAllocPosS pos = alloc.pos;
+  const uint64_t entry = pos.l2Pos;
+  const uint64_t slot = pos.l1Pos;  // an unset l1Pos lies in no entry
+  const uint64_t l1Word = slot / kFieldsPerWord;
+  if (slot - entry * slotsPerEntry >= slotsPerEntry || l1Word >= n1 ||
+      (l2Data[entry / kEntriesPerWord] >> (entry % kEntriesPerWord) & 1u) == 0) {
+    return false;
+  }
+  const uint64_t m = l1Data[l1Word];
+  const unsigned shift = kFieldBits * static_cast<unsigned>(slot % kFieldsPerWord);
+  const uint64_t oldState = m >> shift & kSlotEncoding.fieldMask;
+  // A slot that is not 00 has a level-0 word (the fields check above), so its first unit's
+  // position and everything below stay far from overflow.
+  const uint64_t slotStart = slot * unitsPerSlot;
+  uint64_t start = pos.l0Pos;
+  // A slot in state 00, or a kept position past the slot's end: the descent passes the slot
+  // over without recomputing it and goes on at the next slot.
+  const bool finished = oldState == kSlotNoneFree ||
+                        (start - slotStart >= unitsPerSlot && start != kUnsetPos && start > slotStart);
+  if (start - slotStart >= unitsPerSlot) {
+    start = slotStart;
+  }
+  uint64_t word = start / kUnitsPerWord;
+  if (!finished && word >= n0) {
+    return false;
+  }
+  // The first free unit of the slot from `start` on, in the slot's words that level 0 holds.
+  uint64_t takeSlot = slot;
+  uint64_t endWord = SlotEndWord(slot, w, n0);
+  uint64_t freeFrom = finished ? 0 : BitsFrom(l0Data[word], static_cast<unsigned>(start % kUnitsPerWord));
+  while (freeFrom == 0 && !finished && ++word < endWord) {
+    freeFrom = l0Data[word];
+  }
+  if (freeFrom == 0) {
+    // None (or finished): the descent recomputes this slot (unless finished) and goes on at the
+    // first unit of the word's next slot that is not 00; taken here when that slot has a free
+    // unit.
+    const unsigned nextField = static_cast<unsigned>(slot % kFieldsPerWord) + 1;
+    const uint64_t later = nextField < kFieldsPerWord ? BitsFrom(m, kFieldBits * nextField) : 0;
+    if (later == 0) {
+      return false;
+    }
+    takeSlot = kFieldsPerWord * l1Word + LowestSetBit(later) / kFieldBits;
+    word = takeSlot * w;  // < n0: the slot is not 00
+    endWord = SlotEndWord(takeSlot, w, n0);
+    freeFrom = l0Data[word];
+    while (freeFrom == 0 && ++word < endWord) {
+      freeFrom = l0Data[word];
+    }
+    if (freeFrom == 0) {
+      return false;
+    }
+  }
+  const unsigned bit = LowestSetBit(freeFrom);
+  const uint64_t unitPos = kUnitsPerWord * word + bit;
+  const uint64_t offset = unit * unitPos;
+  // The unit merges into the last extent or goes into room the vector already has; a call that
+  // would have to grow the vector is left to the full search, so nothing here can throw.
+  OrvExtentS* const last = out.empty() ? nullptr : &out.back();
+  const bool merge = last != nullptr && Continues(*last, offset) && unit <= UINT32_MAX - last->length;
+  if (!merge && out.size() == out.capacity()) {
+    return false;
+  }
+  const uint64_t left = l0Data[word] & ~(uint64_t{1} << bit);
+  l0Data[word] = left;
+  uint64_t newWord = m;
+  if (takeSlot != slot && !finished) {
+    const uint64_t skipped = SlotStateOf(l0Data, n0, slot, w);
+    newWord = (newWord & ~(kSlotEncoding.fieldMask << shift)) | skipped << shift;
+    MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, skipped);
+  }
+  // A unit was just taken, so the slot is no longer wholly free: 01 unless all its words are 0.
+  const uint64_t state = left != 0 ? kSlotSomeFree : SlotStateOf(l0Data, n0, takeSlot, w);
+  const unsigned takeShift = kFieldBits * static_cast<unsigned>(takeSlot % kFieldsPerWord);
+  MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, newWord >> takeShift & kSlotEncoding.fieldMask, state);
+  newWord = (newWord & ~(kSlotEncoding.fieldMask << takeShift)) | state << takeShift;
+  l1Data[l1Word] = newWord;
+  alloc.pos.l1Pos = takeSlot;
+  alloc.pos.l0Pos = unitPos + 1;
+  // A non-zero level-1 word of the entry keeps its bit set; otherwise look at the entry's words.
+  if (newWord == 0) {
+    SetEntryBit(l2Data[entry / kEntriesPerWord], l1Data, n1, entry, w);
+  }
+  if (merge) {
+    last->length += static_cast<uint32_t>(unit);
+  } else {
+    out.push_back(OrvExtentS{offset, static_cast<uint32_t>(unit)});  // there is room: no throw
+  }
+  allocated = unit;
+  return true;
+}
+
+}  // namespace orv_alloc
+
+#endif  // ORV_ALLOC_CURSOR_TAKE_H_
