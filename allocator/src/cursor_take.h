@@ -12,19 +12,21 @@
 
 #include "bit_words.h"
 #include "bitmap_encoding.h"
+#include "call_limits.h"
 #include "extent_merge.h"
 #include "level_state.h"
 #include "orv_alloc/orv_alloc.h"
 
 namespace orv_alloc {
 
-// Whether a one-unit call (allocLen == allocUnit == `unit`) on levels of n0, n1 and n2 words
-// passes every check of LevelTwoSearchIsAllowed, by tighter bounds that make the test branch
-// free: unit and W at most 2^25, every level shorter than 2^32 words, and each upper level no
-// longer than its lower level fills (so the fields-past-the-end check needs no reading). A call
-// that fails here may still be allowed; the full test then decides.
-inline bool OneUnitCallIsPlainlyAllowed(const OrvAllocator& alloc, uint64_t unit, uint64_t n0, uint64_t n1,
-                                        uint64_t n2) {
+// Whether a one-unit call (allocLen == allocUnit == `unit`) passes every check of
+// LevelTwoSearchIsAllowed, by tighter bounds that make the common test branch free: unit and W at
+// most 2^25 and every level shorter than 2^32 words. Levels whose upper levels are no longer
+// than their lower levels fill need no reading; others (a partly used last word) have the fields
+// past the lower level's end read, as the full test does. A call that fails here may still be
+// allowed; the full test then decides.
+inline bool OneUnitCallIsPlainlyAllowed(const OrvAllocator& alloc, uint64_t unit, const uint64_t* l1, uint64_t n0,
+                                        uint64_t n1, const uint64_t* l2, uint64_t n2) {
   constexpr unsigned kLimitBits = 25;
   const uint64_t w = alloc.wordsPerEntry;
   // Both stored products side by side; exact for 1 <= W <= 2^25.
@@ -37,7 +39,12 @@ inline bool OneUnitCallIsPlainlyAllowed(const OrvAllocator& alloc, uint64_t unit
   // that is, the upper level's fields cover fewer than lower + W words.
   const uint64_t nested = (n1 * kSlotEncoding.fieldsPerWord * w - (n0 + w)) &
                           (n2 * kEntryEncoding.fieldsPerWord * w - (n1 + w));
-  return (bad == 0) & (nested >> 63 != 0) & (alloc.pos.l2Pos < uint64_t{kEntryEncoding.fieldsPerWord} * n2);
+  const bool bounded = (bad == 0) & (alloc.pos.l2Pos < uint64_t{kEntryEncoding.fieldsPerWord} * n2);
+  if (__builtin_expect(bounded & (nested >> 63 != 0), 1)) {
+    return true;
+  }
+  return bounded && FieldsWithoutLowerWordsAreZero(l1, n1, n0, w, kSlotEncoding) &&
+         FieldsWithoutLowerWordsAreZero(l2, n2, n1, w, kEntryEncoding);
 }
 
 // The end (in level-0 words) of slot `slot`'s words that a level 0 of n0 words holds.
@@ -64,7 +71,7 @@ inline __attribute__((always_inline)) bool TakeOneUnitAtCursor(OrvAllocator& all
   uint64_t* const l2Data = l2.data();
   const uint64_t n0 = l0.size();
   const uint64_t n1 = l1.size();
-  if (!OneUnitCallIsPlainlyAllowed(alloc, unit, n0, n1, l2.size())) {
+  if (!OneUnitCallIsPlainlyAllowed(alloc, unit, l1Data, n0, n1, l2Data, l2.size())) {
     return false;
   }
   const uint64_t w = alloc.wordsPerEntry;

@@ -83,10 +83,12 @@ OrvAllocPosS RandomCursor(const Device& d, std::mt19937_64& rng) {
   return pos;
 }
 
-// Request lengths in units: mostly small, whole words (which end calls on word and slot ends),
-// sometimes large, sometimes many whole slots, sometimes more than is free.
+// Request lengths in units: mostly small, often a single unit (served at the cursor when it
+// can be), whole words (which end calls on word and slot ends), sometimes large, sometimes many
+// whole slots, sometimes more than is free.
 uint64_t RandomRequestUnits(const Device& d, std::mt19937_64& rng) {
-  switch (Below(rng, 11)) {
+  switch (Below(rng, 14)) {
+    case 11: case 12: case 13: return 1;
     case 10: return 64u * d.w * (1 + Below(rng, 80));
     case 0: case 1: case 2: return 1 + Below(rng, 8);
     case 3: return 64u * (1 + Below(rng, 2u * d.w));
@@ -338,6 +340,8 @@ INSTANTIATE_TEST_SUITE_P(
         ModelCase{1, 100, 4096, 16, 600}, ModelCase{2, 64u * 3u, 4096, 17, 600}, ModelCase{3, 1, 4096, 18, 200},
         // Units so large that merges hit the 32-bit length limit: at most 127 and 64 units per extent.
         ModelCase{1, 64u * 300u + 9u, uint64_t{1} << 25, 19, 300},
-        ModelCase{2, 64u * 300u + 9u, (uint64_t{1} << 26) - 1, 20, 300}));
+        ModelCase{2, 64u * 300u + 9u, (uint64_t{1} << 26) - 1, 20, 300},
+        // Levels 1 and 2 filled to their last word, as a device of whole level-2 words has them.
+        ModelCase{1, 64u * 64u * 32u, 4096, 22, 600}, ModelCase{2, 64u * 64u * 64u * 2u, 4096, 23, 300}));
 
 }  // namespace
