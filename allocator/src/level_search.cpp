@@ -708,12 +708,10 @@ ORV_ALLOC_HOT uint64_t TakeNearCursor(OrvAllocator& alloc, const OrvAllocInfoS& 
   return req.allocLen;
 }
 
-// The checks and the search for every call that the one-unit take at the cursor does not serve.
-// Out of line, so that neither adds anything to the other's code.
-__attribute__((noinline, noclone)) uint64_t SearchLevelTwoInFull(OrvAllocator& alloc, OrvAllocInfoS req,
-                                                                 std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
-                                                                 std::vector<uint64_t>& l2,
-                                                                 std::vector<OrvExtentS>& out) {
+}  // namespace
+
+uint64_t SearchLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                        std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
   const LevelWords levels = WordsOf(l0, l1, l2);
   if (!LevelTwoSearchIsAllowed(alloc, req, levels)) {
     return 0;
@@ -721,25 +719,13 @@ __attribute__((noinline, noclone)) uint64_t SearchLevelTwoInFull(OrvAllocator& a
   return TakeNearCursor(alloc, req, levels, l0, l1, l2, out);
 }
 
-// A one-unit call: taken at the cursor when it can be (cursor_take.h), else the full search.
-__attribute__((noinline)) uint64_t SearchOneUnit(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0,
-                                                 std::vector<uint64_t>& l1, std::vector<uint64_t>& l2,
-                                                 std::vector<OrvExtentS>& out) {
+uint64_t SearchOneUnit(OrvAllocator& alloc, std::vector<OrvExtentS>& out, uint64_t unit, std::vector<uint64_t>& l0,
+                       std::vector<uint64_t>& l1, std::vector<uint64_t>& l2) {
   uint64_t allocated = 0;
-  if (TakeOneUnitAtCursor(alloc, req.allocUnit, l0, l1, l2, out, allocated)) {
+  if (TakeOneUnitAtCursor(alloc, unit, l0, l1, l2, out, allocated)) {
     return allocated;
   }
-  return SearchLevelTwoInFull(alloc, req, l0, l1, l2, out);
-}
-
-}  // namespace
-
-uint64_t SearchLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
-                        std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
-  if (req.allocLen == req.allocUnit) {
-    return SearchOneUnit(alloc, req, l0, l1, l2, out);
-  }
-  return SearchLevelTwoInFull(alloc, req, l0, l1, l2, out);
+  return SearchLevelTwo(alloc, OrvAllocInfoS{unit, unit}, l0, l1, l2, out);
 }
 
 void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,

@@ -36,6 +36,14 @@ namespace orv_alloc {
 uint64_t SearchLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
                         std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out);
 
+// SearchLevelTwo for a call that wants one unit (allocLen == allocUnit == `unit`): the unit at the
+// cursor when TakeOneUnitAtCursor (cursor_take.h) can take it, else SearchLevelTwo itself.
+// Results, refusals and everything the call leaves are SearchLevelTwo's. The arguments are in
+// an order that keeps them all in registers and, on x86-64, in the registers where a caller of
+// SearchLevelTwo already has them, so choosing between the two costs that caller one compare.
+uint64_t SearchOneUnit(OrvAllocator& alloc, std::vector<OrvExtentS>& out, uint64_t unit, std::vector<uint64_t>& l0,
+                       std::vector<uint64_t>& l1, std::vector<uint64_t>& l2);
+
 // The slots of the level-2 entry that holds l1Pos, from l1Pos on; nothing when l1Pos is unset.
 void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
                     std::vector<uint64_t>& l1, uint64_t& allocated, std::vector<OrvExtentS>& out);
