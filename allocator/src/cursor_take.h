@@ -53,11 +53,55 @@ inline uint64_t SlotEndWord(uint64_t slot, uint64_t w, uint64_t n0) {
   return end < n0 ? end : n0;
 }
 
-// Takes one unit at the cursor when the full descent would take it from the level-0 word where
-// it starts: the entry at l2Pos has its bit set and holds l1Pos, l1Pos's slot is not 00, and that
-// word has a free unit at or after the starting bit (the kept l0Pos when it lies inside the slot,
-// else the slot's first unit). Returns false, having changed nothing, for every other call,
-// including all that the limits refuse. On success `allocated` is the unit's size.
+// The unit the descent takes: its slot, its level-0 word and that word's free bits from the
+// search's start on (0: none in the slots looked at).
+struct UnitFound {
+  uint64_t slot;
+  uint64_t word;
+  uint64_t freeBits;
+};
+
+// The rest of TakeOneUnitAtCursor's search, when the first word it looks at has no free unit
+// from the start on or the cursor's slot is passed over (`finished`): the slot's later words
+// (the slot of W words starting at `slot` x W), then, as the descent goes on, the first unit
+// of the next slot of level-1 word `l1Word` (working copy `m`) that is not 00. Kept apart from
+// the common case in the code, but inline: as a call it cost full slots more than it saved.
+inline __attribute__((always_inline)) UnitFound FindUnitPastFirstWord(const uint64_t* l0, uint64_t n0, uint64_t m,
+                                                                 uint64_t l1Word, uint64_t slot, uint64_t word,
+                                                                 bool finished, uint64_t w) {
+  constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
+  constexpr unsigned kFieldsPerWord = kSlotEncoding.fieldsPerWord;
+  if (!finished) {
+    for (const uint64_t end = SlotEndWord(slot, w, n0); ++word < end;) {
+      if (l0[word] != 0) {
+        return UnitFound{slot, word, l0[word]};
+      }
+    }
+  }
+  const unsigned nextField = static_cast<unsigned>(slot % kFieldsPerWord) + 1;
+  const uint64_t later = nextField < kFieldsPerWord ? BitsFrom(m, kFieldBits * nextField) : 0;
+  if (later == 0) {
+    return UnitFound{slot, word, 0};
+  }
+  const uint64_t next = kFieldsPerWord * l1Word + LowestSetBit(later) / kFieldBits;
+  // A slot that is not 00 has a level-0 word.
+  for (uint64_t k = next * w, end = SlotEndWord(next, w, n0); k < end; ++k) {
+    if (l0[k] != 0) {
+      return UnitFound{next, k, l0[k]};
+    }
+  }
+  return UnitFound{next, word, 0};
+}
+
+// Takes one unit at the cursor when the full descent would take it inside the cursor's level-1
+// word: the entry at l2Pos has its bit set and holds l1Pos, and the unit is the first free one
+// of l1Pos's slot from the start (the kept l0Pos when it lies inside the slot, else the slot's
+// first unit) or, when that slot has none from there, is 00 or was finished by the kept l0Pos,
+// the first free unit of the word's next slot that is not 00. Everything the descent would
+// change changes alike: the slots it passes and takes from are recomputed, their counters moved,
+// the entry's bit recomputed when the level-1 word becomes 0, the cursor left after the unit.
+// Returns false, having changed nothing, for every other call, including all that the limits
+// refuse. On success `allocated` is the unit's size.
 // Never throws: a call whose extent needs a larger output vector is left to the full search.
 inline __attribute__((always_inline)) bool TakeOneUnitAtCursor(OrvAllocator& alloc, uint64_t unit,
                                                                std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
@@ -103,33 +147,18 @@ inline __attribute__((always_inline)) bool TakeOneUnitAtCursor(OrvAllocator& all
   if (!finished && word >= n0) {
     return false;
   }
-  // The first free unit of the slot from `start` on, in the slot's words that level 0 holds.
-  uint64_t takeSlot = slot;
-  uint64_t endWord = SlotEndWord(slot, w, n0);
-  uint64_t freeFrom = finished ? 0 : BitsFrom(l0Data[word], static_cast<unsigned>(start % kUnitsPerWord));
-  while (freeFrom == 0 && !finished && ++word < endWord) {
-    freeFrom = l0Data[word];
-  }
-  if (freeFrom == 0) {
-    // None (or finished): the descent recomputes this slot (unless finished) and goes on at the
-    // first unit of the word's next slot that is not 00; taken here when that slot has a free
-    // unit.
-    const unsigned nextField = static_cast<unsigned>(slot % kFieldsPerWord) + 1;
-    const uint64_t later = nextField < kFieldsPerWord ? BitsFrom(m, kFieldBits * nextField) : 0;
-    if (later == 0) {
-      return false;
-    }
-    takeSlot = kFieldsPerWord * l1Word + LowestSetBit(later) / kFieldBits;
-    word = takeSlot * w;  // < n0: the slot is not 00
-    endWord = SlotEndWord(takeSlot, w, n0);
-    freeFrom = l0Data[word];
-    while (freeFrom == 0 && ++word < endWord) {
-      freeFrom = l0Data[word];
-    }
-    if (freeFrom == 0) {
+  // The first free unit of the slot from `start` on, in the word where it starts; past that word
+  // (rarely), FindUnitPastFirstWord.
+  UnitFound found{slot, word, finished ? 0 : BitsFrom(l0Data[word], static_cast<unsigned>(start % kUnitsPerWord))};
+  if (__builtin_expect(found.freeBits == 0, 0)) {
+    found = FindUnitPastFirstWord(l0Data, n0, m, l1Word, slot, word, finished, w);
+    if (found.freeBits == 0) {
       return false;
     }
   }
+  const uint64_t takeSlot = found.slot;
+  const uint64_t freeFrom = found.freeBits;
+  word = found.word;
   const unsigned bit = LowestSetBit(freeFrom);
   const uint64_t unitPos = kUnitsPerWord * word + bit;
   const uint64_t offset = unit * unitPos;
@@ -163,7 +192,7 @@ inline __attribute__((always_inline)) bool TakeOneUnitAtCursor(OrvAllocator& all
   if (merge) {
     last->length += static_cast<uint32_t>(unit);
   } else {
-    out.push_back(OrvExtentS{offset, static_cast<uint32_t>(unit)});  // there is room: no throw
+    PushExtent(out, offset, static_cast<uint32_t>(unit));  // there is room: no throw
   }
   allocated = unit;
   return true;
