@@ -178,7 +178,16 @@ inline __attribute__((always_inline)) bool TakeOneUnitAtCursor(OrvAllocator& all
     MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, oldState, skipped);
   }
   // A unit was just taken, so the slot is no longer wholly free: 01 unless all its words are 0.
-  const uint64_t state = left != 0 ? kSlotSomeFree : SlotStateOf(l0Data, n0, takeSlot, w);
+  // When the word is 0, all W words are read rather than stopping at the first non-zero one: W
+  // is the same on every call, so the loop costs no mispredicted branch.
+  uint64_t anyFree = left;
+  if (left == 0 && w > 1) {
+    const uint64_t first = takeSlot * w;
+    for (uint64_t k = first, end = SlotEndWord(takeSlot, w, n0); k < end; ++k) {
+      anyFree |= l0Data[k];
+    }
+  }
+  const uint64_t state = anyFree != 0 ? kSlotSomeFree : kSlotNoneFree;
   const unsigned takeShift = kFieldBits * static_cast<unsigned>(takeSlot % kFieldsPerWord);
   MoveSlotCounts(alloc.partialSlots, alloc.freeSlots, newWord >> takeShift & kSlotEncoding.fieldMask, state);
   newWord = (newWord & ~(kSlotEncoding.fieldMask << takeShift)) | state << takeShift;
