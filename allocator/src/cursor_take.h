@@ -1,9 +1,9 @@
 // The one-unit allocation at the cursor, on a lean path of its own. Most calls of a storage
-// system's write path want one unit, and most of those are served by the level-0 word the cursor
-// already points into. TakeOneUnitAtCursor serves exactly those calls, with the result, cursor,
-// levels, counters and output the full descent (level_search.cpp) would give, after a branch-free
-// limit test; any other call it leaves untouched and says so, and the caller hands it to the full
-// search, whose checks and code stay as they are.
+// system's write path want one unit, and most of those are served inside the level-1 word the
+// cursor already points into. TakeOneUnitAtCursor serves exactly those calls, with the result,
+// cursor, levels, counters and output the full descent (level_search.cpp) would give, after a
+// branch-free limit test; any other call it leaves untouched and says so, and the caller hands
+// it to the full search, whose checks and code stay as they are.
 #ifndef ORV_ALLOC_CURSOR_TAKE_H_
 #define ORV_ALLOC_CURSOR_TAKE_H_
 
@@ -161,12 +161,9 @@ inline __attribute__((always_inline)) bool TakeOneUnitAtCursor(OrvAllocator& all
   word = found.word;
   const unsigned bit = LowestSetBit(freeFrom);
   const uint64_t unitPos = kUnitsPerWord * word + bit;
-  const uint64_t offset = unit * unitPos;
-  // The unit merges into the last extent or goes into room the vector already has; a call that
-  // would have to grow the vector is left to the full search, so nothing here can throw.
-  OrvExtentS* const last = out.empty() ? nullptr : &out.back();
-  const bool merge = last != nullptr && Continues(*last, offset) && unit <= UINT32_MAX - last->length;
-  if (!merge && out.size() == out.capacity()) {
+  // A full output vector is left to the full search (its growth may throw), so the extent below
+  // goes into room the vector already has or merges into the last one, and nothing here throws.
+  if (out.size() == out.capacity()) {
     return false;
   }
   const uint64_t left = l0Data[word] & ~(uint64_t{1} << bit);
@@ -198,11 +195,7 @@ inline __attribute__((always_inline)) bool TakeOneUnitAtCursor(OrvAllocator& all
   if (newWord == 0) {
     SetEntryBit(l2Data[entry / kEntriesPerWord], l1Data, n1, entry, w);
   }
-  if (merge) {
-    last->length += static_cast<uint32_t>(unit);
-  } else {
-    PushExtent(out, offset, static_cast<uint32_t>(unit));  // there is room: no throw
-  }
+  AppendOrMergeExtent(out, unit * unitPos, static_cast<uint32_t>(unit));  // there is room: no throw
   allocated = unit;
   return true;
 }
