@@ -12,28 +12,40 @@
 
 #include "bit_words.h"
 #include "bitmap_encoding.h"
-#include "call_limits.h"
 #include "extent_merge.h"
 #include "level_state.h"
 #include "orv_alloc/orv_alloc.h"
 
 namespace orv_alloc {
 
+// For an upper level of `upperWords` words (1 <= upperWords < 2^32) over a lower level of
+// `lowerWords` words (< 2^32), 1 <= W <= 2^25: whether every non-zero field has a lower word (the
+// field f of W lower words has one when f x W < lowerWords), judged by counting for the words
+// before the last and by the highest non-zero field of the last. Levels sized by OrvBuildLevels
+// pass it also when their last word is partly used; levels it fails may still be sound.
+inline bool SetFieldsHaveLowerWords(const uint64_t* upper, uint64_t upperWords, uint64_t lowerWords, uint64_t w,
+                                    const FieldEncoding& encoding) {
+  const uint64_t last = upper[upperWords - 1];
+  const uint64_t topField = encoding.fieldsPerWord * (upperWords - 1) +
+                            static_cast<unsigned>(63 - __builtin_clzll(last | 1u)) / encoding.fieldBits;
+  return (upperWords - 1) * encoding.fieldsPerWord * w < lowerWords + w && (last == 0 || topField * w < lowerWords);
+}
+
 // Whether a one-unit call (allocLen == allocUnit == `unit`) passes every check of
 // LevelTwoSearchIsAllowed, by tighter bounds that make the common test branch free: unit and W at
-// most 2^25 and every level shorter than 2^32 words. Levels whose upper levels are no longer
-// than their lower levels fill need no reading; others (a partly used last word) have the fields
-// past the lower level's end read, as the full test does. A call that fails here may still be
-// allowed; the full test then decides.
+// most 2^25, levels 1 and 2 not empty and every level shorter than 2^32 words. Levels whose upper
+// levels are no longer than their lower levels fill need no reading; others (a partly used last
+// word) have their last words read. A call that fails here may still be allowed; the full test
+// then decides.
 inline bool OneUnitCallIsPlainlyAllowed(const OrvAllocator& alloc, uint64_t unit, const uint64_t* l1, uint64_t n0,
                                         uint64_t n1, const uint64_t* l2, uint64_t n2) {
   constexpr unsigned kLimitBits = 25;
   const uint64_t w = alloc.wordsPerEntry;
   // Both stored products side by side; exact for 1 <= W <= 2^25.
   const uint64_t products = uint64_t{alloc.l1SlotsPerL2Bit} | uint64_t{alloc.l0BitsPerL1Slot} << 32;
-  // unit - 1, w - 1 and n2 - 1 wrap for a zero unit, W or level 2, and so fail their bounds.
+  // unit - 1, w - 1, n1 - 1 and n2 - 1 wrap for a zero unit, W or level, and so fail their bounds.
   const uint64_t bad = (unit ^ alloc.allocUnit) | (unit - 1) >> kLimitBits | (w - 1) >> kLimitBits |
-                       (n0 | n1 | (n2 - 1)) >> 32 |
+                       (n0 | (n1 - 1) | (n2 - 1)) >> 32 |
                        (products ^ w * (uint64_t{kUnitsPerWord} << 32 | kSlotEncoding.fieldsPerWord));
   // With the bounds above, neither difference wraps past 2^63: the top bit says it is negative,
   // that is, the upper level's fields cover fewer than lower + W words.
@@ -43,8 +55,8 @@ inline bool OneUnitCallIsPlainlyAllowed(const OrvAllocator& alloc, uint64_t unit
   if (__builtin_expect(bounded & (nested >> 63 != 0), 1)) {
     return true;
   }
-  return bounded && FieldsWithoutLowerWordsAreZero(l1, n1, n0, w, kSlotEncoding) &&
-         FieldsWithoutLowerWordsAreZero(l2, n2, n1, w, kEntryEncoding);
+  return bounded && SetFieldsHaveLowerWords(l1, n1, n0, w, kSlotEncoding) &&
+         SetFieldsHaveLowerWords(l2, n2, n1, w, kEntryEncoding);
 }
 
 // The end (in level-0 words) of slot `slot`'s words that a level 0 of n0 words holds.
