@@ -57,13 +57,16 @@ void FillRandomPattern(Device& d, std::mt19937_64& rng) {
   for (uint64_t u = d.units; u < 64u * d.l0.size(); ++u) d.SetAllocated(u);
 }
 
-// A cursor as a caller might persist or invent it: mostly aimed at a free unit's slot and entry,
-// with l0Pos inside, at the end of or outside that slot, or unset; sometimes anywhere at all.
+// A cursor as a caller might persist or invent it: mostly aimed at a free unit's slot and entry
+// (often one in the last level-1 word's range), with l0Pos inside, at the end of or outside that
+// slot, or unset; sometimes anywhere at all.
 OrvAllocPosS RandomCursor(const Device& d, std::mt19937_64& rng) {
   const uint64_t slotsPerEntry = 32u * d.w;
   const uint64_t unitsPerSlot = 64u * d.w;
-  uint64_t target = Below(rng, 64u * d.l0.size());
-  for (int tries = 0; tries < 64 && !d.IsFree(target); ++tries) target = Below(rng, 64u * d.l0.size());
+  const uint64_t units = 64u * d.l0.size();
+  const uint64_t from = Below(rng, 4) == 0 && units > 64u * 32u * d.w ? units - 64u * 32u * d.w : 0;
+  uint64_t target = from + Below(rng, units - from);
+  for (int tries = 0; tries < 64 && !d.IsFree(target); ++tries) target = from + Below(rng, units - from);
   OrvAllocPosS pos{kUnset, target / unitsPerSlot, target / unitsPerSlot / slotsPerEntry};
   switch (Below(rng, 8)) {
     case 0: pos.l2Pos = Below(rng, 64u * d.l2.size()); break;
@@ -318,12 +321,17 @@ TEST_P(AllocatorModelTest, RandomCallsFollowNextFitAndKeepLevelsInStep) {
       keep(out);
       out.clear();
     }
-    const std::vector<OrvExtentS> outBefore = out;
-    CheckedAllocate(a, d, c.unit, RandomRequestUnits(d, rng), out);
-    held.Mark(AddedExtents(outBefore, out), c.unit, true);
-    if (out.size() > 64) {
-      keep(out);
-      out.clear();
+    // Mostly one call; sometimes a run of one-unit calls, which walks the cursor through words,
+    // slots and level-1 words one unit at a time.
+    const uint64_t calls = action == 10 ? 1 + Below(rng, 64) : 1;
+    for (uint64_t k = 0; k < calls && !HasFailure(); ++k) {
+      const std::vector<OrvExtentS> outBefore = out;
+      CheckedAllocate(a, d, c.unit, action == 10 ? 1 : RandomRequestUnits(d, rng), out);
+      held.Mark(AddedExtents(outBefore, out), c.unit, true);
+      if (out.size() > 64) {
+        keep(out);
+        out.clear();
+      }
     }
   }
 }
