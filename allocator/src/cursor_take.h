@@ -110,11 +110,11 @@ inline __attribute__((always_inline)) UnitFound FindUnitPastFirstWord(const uint
 // of l1Pos's slot from the start (the kept l0Pos when it lies inside the slot, else the slot's
 // first unit) or, when that slot has none from there, is 00 or was finished by the kept l0Pos,
 // the first free unit of the word's next slot that is not 00. Everything the descent would
-// change changes alike: the slots it passes and takes from are recomputed, their counters moved,
-// the entry's bit recomputed when the level-1 word becomes 0, the cursor left after the unit.
-// Returns false, having changed nothing, for every other call, including all that the limits
-// refuse. On success `allocated` is the unit's size.
-// Never throws: a call whose extent needs a larger output vector is left to the full search.
+// change changes alike: a slot searched in vain and the slot taken from are recomputed (a slot
+// passed over is not), their counters moved, the entry's bit recomputed when the level-1 word
+// becomes 0, the cursor left after the unit. Returns false, having changed nothing, for every
+// other call, including all that the limits refuse. On success `allocated` is the unit's size.
+// Never throws: a call made with a full output vector is left to the full search.
 inline __attribute__((always_inline)) bool TakeOneUnitAtCursor(OrvAllocator& alloc, uint64_t unit,
                                                                std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
                                                                std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out,
