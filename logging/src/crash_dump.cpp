@@ -128,13 +128,17 @@ class CrashDumpAccess {
   // Writes the ring of `logger` into its log file, or reports why not. `deadline` bounds the wait
   // for a file lock another thread holds.
   static void Dump(MoxlogBl& logger, const char* name, long long deadline) {
+    // A flush thread waiting for a rotated file with the lock held stops waiting.
+    logger.fileWanted.fetch_add(1, std::memory_order_relaxed);
     while (!logger.fileMutex.try_lock()) {
       if (NowNs() >= deadline) {
+        logger.fileWanted.fetch_sub(1, std::memory_order_relaxed);
         Report().Add("Crash dump skips module[").Add(name).Add("]: its lock is held.").Send();
         return;
       }
       Nap();
     }
+    logger.fileWanted.fetch_sub(1, std::memory_order_relaxed);
     WriteRing(logger);
     logger.fileMutex.unlock();
   }

@@ -14,8 +14,9 @@
 // std::mutex::try_lock, repeated for at most 200 ms in all. pthread_mutex_trylock is not on the
 // POSIX list of async-signal-safe functions; on Linux a normal mutex's try-lock is one atomic
 // compare-and-swap with no system call, it never blocks, and it fails on a lock the crashed
-// thread itself holds, which is what the handler needs. A module whose lock stays held is
-// skipped with a report on standard error.
+// thread itself holds, which is what the handler needs. The handler marks the lock as wanted
+// first, so that a flush thread waiting for a rotated file with the lock held stops waiting. A
+// module whose lock stays held is skipped with a report on standard error.
 #ifndef MOXLOG_CRASH_DUMP_H_
 #define MOXLOG_CRASH_DUMP_H_
 

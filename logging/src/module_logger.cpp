@@ -33,9 +33,16 @@ constexpr int MAX_CHUNK = static_cast<int>(FLUSH_BUF_SIZE) - 1;
 // A pass that finds its file gone gives a rotation tool this long to put the new file in place
 // before it creates one itself, looking again at every ROTATION_POLL. Creating at once would race
 // with a tool that renames the file and then creates it: whichever comes second finds the other's
-// file, and the tool moves ours aside under a name it may overwrite at the next collision.
-constexpr auto ROTATION_GRACE = std::chrono::milliseconds(20);
+// file, and the tool moves ours aside under a name it may overwrite at the next collision. A tool
+// on a busy machine can be held up for tens of milliseconds between the two steps, hence the
+// length; it stays well below the crash dump's 200 ms wait for the file lock, which the flush
+// thread holds meanwhile. The wait ends early when it would cost records or hold a caller
+// (RotationWaitCut).
+constexpr auto ROTATION_GRACE = std::chrono::milliseconds(150);
 constexpr auto ROTATION_POLL = std::chrono::microseconds(500);
+// From this many queued records on, creating the file at once is better than waiting on, which
+// would fill the queue and refuse records.
+constexpr size_t ROTATION_QUEUE_CUT = VEC_NEW_MAX / 2;
 
 // Blanks in front of each field of the parameter record.
 #define MOXLOG_PARAM_INDENT "                           "
@@ -185,8 +192,15 @@ void MoxlogBl::RecordParam() {
   WriteLogText(MOXLOG_CRITICAL, noType, text, static_cast<size_t>(n));
 }
 
+std::unique_lock<std::mutex> MoxlogBl::LockFileForCaller() {
+  fileWanted.fetch_add(1, std::memory_order_relaxed);
+  std::unique_lock<std::mutex> lock(fileMutex);
+  fileWanted.fetch_sub(1, std::memory_order_relaxed);
+  return lock;
+}
+
 void MoxlogBl::GetCurParam(MoxlogParam& out) {
-  std::lock_guard<std::mutex> lock(fileMutex);
+  const std::unique_lock<std::mutex> lock = LockFileForCaller();
   out.usrModuleName = usrModuleName;
   out.fullPath = fullPath;
   out.fullFileName = fullFileName;
@@ -388,14 +402,22 @@ void MoxlogBl::ReOpenLogFile(bool waitForRotation) {
   }
   if (waitForRotation && hadFile) {
     const auto deadline = std::chrono::steady_clock::now() + ROTATION_GRACE;
-    do {
+    while (!RotationWaitCut() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(ROTATION_POLL);
       if (OpenLogFile(false) != ENOENT) {
         return;
       }
-    } while (std::chrono::steady_clock::now() < deadline);
+    }
   }
   OpenLogFile(true);
+}
+
+bool MoxlogBl::RotationWaitCut() {
+  if (fileWanted.load(std::memory_order_relaxed) != 0) {
+    return true;
+  }
+  std::lock_guard<std::mutex> lock(vecMutex);
+  return stopFlag || vecNewLog.size() >= ROTATION_QUEUE_CUT;
 }
 
 int MoxlogBl::OpenLogFile(bool create) {
@@ -440,7 +462,7 @@ void MoxlogBl::MemlogToFile() {
   if (!memLogRing) {
     return;
   }
-  std::lock_guard<std::mutex> lock(fileMutex);
+  const std::unique_lock<std::mutex> lock = LockFileForCaller();
   std::vector<MoxlogEntry> records;
   try {
     records = memLogRing->TakeAll();

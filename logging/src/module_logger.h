@@ -5,12 +5,13 @@
 // Calling order: construct, Init, any number of WriteLog / GetCurParam / MemlogToFile, then
 // StopRecordLog, then destruction or a new Init. Callers serialise these calls (the registry does
 // so with its lock); the flush thread shares the logger only through fileMutex and vecMutex, always
-// taken in that order.
+// taken in that order, and the atomic count fileWanted.
 #ifndef MOXLOG_MODULE_LOGGER_H_
 #define MOXLOG_MODULE_LOGGER_H_
 
 #include <pthread.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -102,8 +103,16 @@ class MoxlogBl {
   int LogWriteFile(const char* text, int len);
   // Closes the file and opens fullFileName again, never through a symbolic link and never
   // outside the validated directory. fileMutex held. With `waitForRotation`, when the file that
-  // was open is gone, waits up to ROTATION_GRACE for another one to appear before creating it.
+  // was open is gone, waits up to ROTATION_GRACE (150 ms) for another one to appear before
+  // creating it, unless RotationWaitCut says to create it now.
   void ReOpenLogFile(bool waitForRotation);
+  // True when the wait for a rotated file must end: a caller wants fileMutex (a stop, a dump,
+  // GetCurParam), the logger is being stopped, or the queue holds half of VEC_NEW_MAX records.
+  // fileMutex held; takes vecMutex.
+  bool RotationWaitCut();
+  // fileMutex for a caller's thread; a flush thread waiting for a rotated file meanwhile stops
+  // waiting, so the caller is not held for the wait.
+  std::unique_lock<std::mutex> LockFileForCaller();
   // Opens fullFileName by the validated path, creating it only with `create`. 0 when open;
   // ENOENT, unreported, when only the file is missing and `create` is false; otherwise reported,
   // and not ENOENT.
@@ -136,6 +145,7 @@ class MoxlogBl {
   uint64_t droppedUnexamined = 0;
   bool flusherWaiting = false;  // the flush thread waits on newLogCond: a write must wake it
   bool openTried = false;       // WriteChunk already tried to open the file in this flush
+  std::atomic<int> fileWanted{0};  // threads other than the flush thread waiting for fileMutex
   TimeStampFormatter timeStamps;
   MoxlogEntry ringScratch;      // reused for ring pushes, so they allocate nothing once warm
 };
