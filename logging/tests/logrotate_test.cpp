@@ -365,6 +365,30 @@ TEST(Logrotate, AStopWhileWaitingForTheNewFileWritesEverything) {
   EXPECT_LT(settledStopsMs[settledStopsMs.size() / 2], 100) << "median stop in ms";
 }
 
+// A rotation tool held up for 40 ms between its rename and its create (a busy machine) still
+// finds the name free: the module waits for it rather than create the file first, which would
+// make logrotate move the module's file aside. The records queued meanwhile go to the tool's file.
+TEST(Logrotate, AToolHeldUpBetweenRenameAndCreateFindsTheNameFree) {
+  ScratchDir scratch;
+  const MoxlogParam param = StartModule(scratch);
+  const std::string& file = param.fullFileName;
+  ASSERT_EQ(MoxlogWriteLog(3, param.usrModuleName, "R", "w0 s0"), 0);
+  ASSERT_TRUE(WaitUntil([&] { return ReadFile(file).find(" s0\n") != std::string::npos; }));
+  ASSERT_EQ(rename(file.c_str(), (file + ".1").c_str()), 0);
+  ASSERT_EQ(MoxlogWriteLog(3, param.usrModuleName, "R", "w0 s1"), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+  EXPECT_GE(fd, 0) << "the module created its file first, errno " << errno;
+  if (fd >= 0) {
+    close(fd);
+  }
+  ASSERT_EQ(MoxlogStopRecordLog(param.usrModuleName), 0);
+  EXPECT_NE(ReadFile(file).find(" s1\n"), std::string::npos);
+  const Audit audit = AuditFiles({ReadFile(file + ".1"), ReadFile(file)}, {2});
+  EXPECT_EQ(audit.found, 2);
+  EXPECT_EQ(audit.lost + audit.duplicated + audit.outOfOrder + audit.foreignLines, 0);
+}
+
 // A burst written while the flush thread waits for a new file is neither refused nor lost: the
 // wait ends once half the queue is waiting. The burst is paced (no catching up after a late
 // step), so that it would fill the queue within the wait, yet leaves the thread 50 ms between
