@@ -31,20 +31,20 @@ inline bool SetFieldsHaveLowerWords(const uint64_t* upper, uint64_t upperWords, 
   return (upperWords - 1) * encoding.fieldsPerWord * w < lowerWords + w && (last == 0 || topField * w < lowerWords);
 }
 
-// Whether a one-unit call (allocLen == allocUnit == `unit`) passes every check of
-// LevelTwoSearchIsAllowed, by tighter bounds that make the common test branch free: unit and W at
-// most 2^25, levels 1 and 2 not empty and every level shorter than 2^32 words. Levels whose upper
-// levels are no longer than their lower levels fill need no reading; others (a partly used last
-// word) have their last words read. A call that fails here may still be allowed; the full test
-// then decides.
-inline bool OneUnitCallIsPlainlyAllowed(const OrvAllocator& alloc, uint64_t unit, const uint64_t* l1, uint64_t n0,
-                                        uint64_t n1, const uint64_t* l2, uint64_t n2) {
+// Whether a call for `unit`-sized units passes every check of LevelTwoSearchIsAllowed that does
+// not depend on its length, by tighter bounds that make the common test branch free: unit and W
+// at most 2^25, levels 1 and 2 not empty and every level shorter than 2^32 words. `requestBad` is
+// the caller's own test of the length (0: it passes). Levels whose upper levels are no longer than
+// their lower levels fill need no reading; others (a partly used last word) have their last words
+// read. A call that fails here may still be allowed; the full test then decides.
+inline bool CallIsPlainlyAllowed(const OrvAllocator& alloc, uint64_t unit, uint64_t requestBad, const uint64_t* l1,
+                                 uint64_t n0, uint64_t n1, const uint64_t* l2, uint64_t n2) {
   constexpr unsigned kLimitBits = 25;
   const uint64_t w = alloc.wordsPerEntry;
   // Both stored products side by side; exact for 1 <= W <= 2^25.
   const uint64_t products = uint64_t{alloc.l1SlotsPerL2Bit} | uint64_t{alloc.l0BitsPerL1Slot} << 32;
   // unit - 1, w - 1, n1 - 1 and n2 - 1 wrap for a zero unit, W or level, and so fail their bounds.
-  const uint64_t bad = (unit ^ alloc.allocUnit) | (unit - 1) >> kLimitBits | (w - 1) >> kLimitBits |
+  const uint64_t bad = requestBad | (unit ^ alloc.allocUnit) | (unit - 1) >> kLimitBits | (w - 1) >> kLimitBits |
                        (n0 | (n1 - 1) | (n2 - 1)) >> 32 |
                        (products ^ w * (uint64_t{kUnitsPerWord} << 32 | kSlotEncoding.fieldsPerWord));
   // With the bounds above, neither difference wraps past 2^63: the top bit says it is negative,
@@ -57,6 +57,13 @@ inline bool OneUnitCallIsPlainlyAllowed(const OrvAllocator& alloc, uint64_t unit
   }
   return bounded && SetFieldsHaveLowerWords(l1, n1, n0, w, kSlotEncoding) &&
          SetFieldsHaveLowerWords(l2, n2, n1, w, kEntryEncoding);
+}
+
+// Whether a one-unit call (allocLen == allocUnit == `unit`) passes every check of
+// LevelTwoSearchIsAllowed, as CallIsPlainlyAllowed judges it.
+inline bool OneUnitCallIsPlainlyAllowed(const OrvAllocator& alloc, uint64_t unit, const uint64_t* l1, uint64_t n0,
+                                        uint64_t n1, const uint64_t* l2, uint64_t n2) {
+  return CallIsPlainlyAllowed(alloc, unit, 0, l1, n0, n1, l2, n2);
 }
 
 // The end (in level-0 words) of slot `slot`'s words that a level 0 of n0 words holds.

@@ -7,6 +7,7 @@
 #include "bitmap_encoding.h"
 #include "call_limits.h"
 #include "cursor_take.h"
+#include "cursor_word_take.h"
 #include "divider.h"
 #include "extent_merge.h"
 #include "level_state.h"
@@ -726,6 +727,14 @@ uint64_t SearchOneUnit(OrvAllocator& alloc, std::vector<OrvExtentS>& out, uint64
     return allocated;
   }
   return SearchLevelTwo(alloc, OrvAllocInfoS{unit, unit}, l0, l1, l2, out);
+}
+
+uint64_t SearchWholeWords(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                          std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
+  if (TakeWordsAtCursor(alloc, req.allocLen, req.allocUnit, l0, l1, l2, out)) {
+    return req.allocLen;
+  }
+  return SearchLevelTwo(alloc, req, l0, l1, l2, out);
 }
 
 void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,

@@ -44,6 +44,13 @@ uint64_t SearchLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint
 uint64_t SearchOneUnit(OrvAllocator& alloc, std::vector<OrvExtentS>& out, uint64_t unit, std::vector<uint64_t>& l0,
                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2);
 
+// SearchLevelTwo for a call that may want a whole number of level-0 words: the run at the cursor
+// when TakeWordsAtCursor (cursor_word_take.h) can take it, else SearchLevelTwo itself. Results,
+// refusals and everything the call leaves are SearchLevelTwo's; the arguments are SearchLevelTwo's,
+// so handing the call on costs a jump.
+uint64_t SearchWholeWords(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
+                          std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out);
+
 // The slots of the level-2 entry that holds l1Pos, from l1Pos on; nothing when l1Pos is unset.
 void SearchLevelOne(OrvAllocator& alloc, const OrvAllocInfoS& req, std::vector<uint64_t>& l0,
                     std::vector<uint64_t>& l1, uint64_t& allocated, std::vector<OrvExtentS>& out);
