@@ -106,8 +106,30 @@ inline __attribute__((always_inline)) bool FindRunStart(const OrvAllocator& allo
   return true;
 }
 
+// Whether AppendOrMergeExtent can place {offset, length} (length <= UINT32_MAX) without growing
+// `out`, exactly as appending it in pieces of `piece` bytes would: a vector with room, unless its
+// last element continues into the range and takes some of the pieces but not all.
+inline bool HasRoomFor(const std::vector<OrvExtentS>& out, uint64_t offset, uint64_t length, uint64_t piece) {
+  if (out.size() == out.capacity()) {
+    return false;
+  }
+  if (out.empty()) {
+    return true;
+  }
+  const OrvExtentS& last = out.back();
+  return !Continues(last, offset) || piece > UINT32_MAX - last.length || length <= UINT32_MAX - last.length;
+}
+
+// The entry's bit recomputed after a run, apart from the common path: most runs leave a level-1
+// word that is not 0 in an entry whose words the descent did not leave.
+__attribute__((noinline, cold)) inline void RecomputeEntryOfRun(const OrvAllocator& alloc,
+                                                                const std::vector<uint64_t>& l1,
+                                                                std::vector<uint64_t>& l2, uint64_t entry) {
+  RecomputeEntryBit(alloc, l1, l2, entry / kEntryEncoding.fieldsPerWord, entry);
+}
+
 // Takes a request of a whole number of level-0 words (allocLen, at most kLargestWordTake, a
-// multiple of 64 x `unit`; unit and W powers of two) at the cursor when the descent would take
+// multiple of (unit << 6), which the caller has made sure of; unit and W powers of two) at the cursor when the descent would take
 // them all as one run from where it begins (FindRunStart): words wholly free, starting at a word's
 // first unit, in slots of one level-1 word, the first slot not 00 and every later one 11. The
 // descent then takes them in ascending order as one range, recomputes every slot it touches (the
@@ -132,8 +154,8 @@ inline __attribute__((always_inline)) bool TakeWordsAtCursor(OrvAllocator& alloc
   const uint64_t n0 = l0.size();
   const uint64_t n1 = l1.size();
   const uint64_t w = alloc.wordsPerEntry;
-  const uint64_t requestBad = (unit & (unit - 1)) | (w & (w - 1)) | (allocLen - 1) / kLargestWordTake |
-                              (allocLen & ((unit << 6) - 1));
+  // With a power-of-two unit, the caller's test makes allocLen a multiple of 64 units.
+  const uint64_t requestBad = (unit & (unit - 1)) | (w & (w - 1)) | (allocLen - 1) / kLargestWordTake;
   if (!CallIsPlainlyAllowed(alloc, unit, requestBad, l1Data, n0, n1, l2Data, l2.size())) {
     return false;
   }
@@ -154,41 +176,41 @@ inline __attribute__((always_inline)) bool TakeWordsAtCursor(OrvAllocator& alloc
   const uint64_t upToLast = kAllOnes >> (kWordBits - kFieldBits - lastShift);
   const uint64_t span = upToLast & (kAllOnes << firstShift);
   const uint64_t laterFields = upToLast & ((kAllOnes << firstShift) << kFieldBits);
-  // Word by word: a request is a few words, too few for vector code or a call to pay off.
-  uint64_t common = kAllOnes;
-  for (uint64_t k = first; k < end; ++k) {
-    asm("" : "+r"(k));
-    common &= l0Data[k];
-  }
-  if ((run.m & laterFields) != laterFields || common != kAllOnes || out.size() == out.capacity()) {
+  if ((run.m & laterFields) != laterFields) {
     return false;
   }
-  // The descent appends the run word by word: one element unless a last element it continues
-  // takes some of the words but not all.
-  const uint64_t offset = unit * run.start;
-  if (!out.empty()) {
-    const OrvExtentS& last = out.back();
-    if (Continues(last, offset) && kUnitsPerWord * unit <= UINT32_MAX - last.length &&
-        allocLen > UINT32_MAX - last.length) {
-      return false;
-    }
-  }
-  for (uint64_t k = first; k < end; ++k) {
+  // Word by word: a request is a few words, too few for vector code or a call to pay off.
+  uint64_t* const runWords = l0Data + first;
+  const uint64_t count = end - first;
+  uint64_t common = kAllOnes;
+  for (uint64_t k = 0; k < count; ++k) {
     asm("" : "+r"(k));
-    l0Data[k] = 0;
+    common &= runWords[k];
+  }
+  if (common != kAllOnes || !HasRoomFor(out, run.start * unit, allocLen, kUnitsPerWord * unit)) {
+    return false;
+  }
+  for (uint64_t k = 0; k < count; ++k) {
+    asm("" : "+r"(k));
+    runWords[k] = 0;
   }
   // Whether the first and the last slot keep free units: in their words before and after the
   // run. Each becomes 01 if so, else 00 (one slot: 01 if it keeps any); those between become 00.
-  uint64_t before = 0;
+  uint64_t keepsFirst = 0;
   for (uint64_t k = run.slot << slotShift; k < first; ++k) {
-    before |= l0Data[k];
+    if (l0Data[k] != 0) {
+      keepsFirst = 1;
+      break;
+    }
   }
-  uint64_t after = 0;
-  for (uint64_t k = end, slotEnd = SlotEndWord(lastSlot, w, n0); k < slotEnd; ++k) {
-    after |= l0Data[k];
+  uint64_t keepsLast = 0;
+  const uint64_t lastEnd = (lastSlot + 1) << slotShift;
+  for (uint64_t k = end, slotEnd = lastEnd < n0 ? lastEnd : n0; k < slotEnd; ++k) {
+    if (l0Data[k] != 0) {
+      keepsLast = 1;
+      break;
+    }
   }
-  const uint64_t keepsFirst = before != 0 ? 1u : 0u;
-  const uint64_t keepsLast = after != 0 ? 1u : 0u;
   const uint64_t newWord = (run.m & ~span) | keepsFirst << firstShift | keepsLast << lastShift;
   l1Data[run.l1Word] = newWord;
   // The later slots were 11; the first moves from its old state as MoveSlotCounts moves it.
@@ -201,9 +223,9 @@ inline __attribute__((always_inline)) bool TakeWordsAtCursor(OrvAllocator& alloc
   alloc.pos.l1Pos = lastSlot;
   alloc.pos.l0Pos = kUnitsPerWord * end;
   if (run.entrySearched || newWord == 0) {
-    SetEntryBit(l2Data[run.entry / kEntryEncoding.fieldsPerWord], l1Data, n1, run.entry, w);
+    RecomputeEntryOfRun(alloc, l1, l2, run.entry);
   }
-  AppendOrMergeExtent(out, offset, static_cast<uint32_t>(allocLen));  // there is room: no throw
+  AppendOrMergeExtent(out, run.start * unit, static_cast<uint32_t>(allocLen));  // there is room: no throw
   return true;
 }
 
