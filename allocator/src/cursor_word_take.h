@@ -23,15 +23,13 @@ namespace orv_alloc {
 constexpr uint64_t kLargestWordTake = uint64_t{1} << 31;
 
 // Where the descent begins to take units: the entry, the level-1 word (and the working copy `m`
-// the descent holds of it), the slot and its first unit taken, and whether the entry's bit is
-// recomputed whatever the word becomes (the descent left an earlier level-1 word of the entry).
+// the descent holds of it), the slot and its first unit taken.
 struct RunStart {
   uint64_t entry;
   uint64_t l1Word;
   uint64_t m;
   uint64_t slot;
   uint64_t start;
-  bool entrySearched;
 };
 
 // Where the descent begins for a call whose kept l0Pos is a level-0 word's first unit (or below
@@ -57,7 +55,6 @@ inline __attribute__((always_inline)) bool FindRunStart(const OrvAllocator& allo
   }
   const uint64_t entries = l2[entry / kEntriesPerWord];
   uint64_t m = 0;
-  run.entrySearched = false;
   if ((entries >> (entry % kEntriesPerWord) & 1u) == 0) {
     // The cursor's entry has no free unit: the next set entry of the word, from its first slot.
     const uint64_t later = BitsFrom(entries, static_cast<unsigned>(entry % kEntriesPerWord));
@@ -96,7 +93,6 @@ inline __attribute__((always_inline)) bool FindRunStart(const OrvAllocator& allo
         return false;
       }
       run.slot = kFieldsPerWord * l1Word + LowestSetBit(m) / kFieldBits;
-      run.entrySearched = true;
     }
   }
   run.entry = entry;
@@ -128,16 +124,16 @@ __attribute__((noinline, cold)) inline void RecomputeEntryOfRun(const OrvAllocat
   RecomputeEntryBit(alloc, l1, l2, entry / kEntryEncoding.fieldsPerWord, entry);
 }
 
-// Takes a request of a whole number of level-0 words (allocLen, at most kLargestWordTake, a
-// multiple of (unit << 6), which the caller has made sure of; unit and W powers of two) at the cursor when the descent would take
-// them all as one run from where it begins (FindRunStart): words wholly free, starting at a word's
-// first unit, in slots of one level-1 word, the first slot not 00 and every later one 11. The
-// descent then takes them in ascending order as one range, recomputes every slot it touches (the
-// first and the last from the words they keep, those between become 00), leaves l1Pos at the
-// last slot and l0Pos after the run, and recomputes the entry's bit when it searched an earlier
-// level-1 word of the entry or the word becomes 0. Returns false, having changed nothing, for
-// every other call, including all that the limits refuse. Never throws: a call whose range would
-// need room the output vector does not have is left to the full search.
+// Takes a request of a whole number of level-0 words (allocLen at most kLargestWordTake and a
+// multiple of unit << 6, which the caller makes sure of; unit and W powers of two) at the cursor
+// when the descent would take them all as one run from where it begins (FindRunStart): words
+// wholly free, starting at a word's first unit, in slots of one level-1 word, the first slot not
+// 00 and every later one 11. The descent then takes them in ascending order as one range,
+// recomputes every slot it touches (the first and the last from the words they keep, those
+// between become 00), leaves l1Pos at the last slot and l0Pos after the run, and recomputes the
+// entry's bit. Returns false, having changed nothing, for every other call, including all that
+// the limits refuse. Never throws: a call whose range would need room the output vector does not
+// have is left to the full search.
 inline __attribute__((always_inline)) bool TakeWordsAtCursor(OrvAllocator& alloc, uint64_t allocLen, uint64_t unit,
                                                              std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
                                                              std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
@@ -222,7 +218,10 @@ inline __attribute__((always_inline)) bool TakeWordsAtCursor(OrvAllocator& alloc
   alloc.pos.l2Pos = run.entry;
   alloc.pos.l1Pos = lastSlot;
   alloc.pos.l0Pos = kUnitsPerWord * end;
-  if (run.entrySearched || newWord == 0) {
+  // The descent recomputes the entry's bit when the word becomes 0 and, when it began in a later
+  // level-1 word of the entry, also otherwise; the entry then keeps free units and its bit is
+  // set already.
+  if (newWord == 0) {
     RecomputeEntryOfRun(alloc, l1, l2, run.entry);
   }
   AppendOrMergeExtent(out, run.start * unit, static_cast<uint32_t>(allocLen));  // there is room: no throw

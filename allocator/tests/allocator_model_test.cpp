@@ -76,11 +76,12 @@ OrvAllocPosS RandomCursor(const Device& d, std::mt19937_64& rng) {
     default: break;
   }
   const uint64_t slotStart = pos.l1Pos * unitsPerSlot;
-  switch (Below(rng, 6)) {
+  switch (Below(rng, 7)) {
     case 0: break;
     case 1: pos.l0Pos = slotStart + unitsPerSlot; break;  // the next slot's first unit
     case 2: pos.l0Pos = Below(rng, 64u * d.l0.size() + 1); break;
     case 3: pos.l0Pos = target; break;
+    case 4: pos.l0Pos = slotStart + 64u * Below(rng, d.w + 1); break;  // a word's first unit
     default: pos.l0Pos = slotStart + Below(rng, unitsPerSlot); break;
   }
   return pos;
@@ -322,11 +323,25 @@ TEST_P(AllocatorModelTest, RandomCallsFollowNextFitAndKeepLevelsInStep) {
       out.clear();
     }
     // Mostly one call; sometimes a run of one-unit calls, which walks the cursor through words,
-    // slots and level-1 words one unit at a time.
-    const uint64_t calls = action == 10 ? 1 + Below(rng, 64) : 1;
+    // slots and level-1 words one unit at a time, or a run of calls for the same whole number of
+    // words, which walks it through slots, level-1 words and entries a few words at a time.
+    const uint64_t calls = action == 10 || action == 11 ? 1 + Below(rng, 64) : 1;
+    if (action == 11 && Below(rng, 4) != 0) {
+      // Most such runs start at a word's first unit in a stretch of free words (freed by hand,
+      // except units the caller holds), as a device with room has them.
+      const uint64_t from = Below(rng, d.l0.size());
+      const uint64_t to = std::min<uint64_t>(d.l0.size(), from + 1 + Below(rng, 200u * d.w));
+      for (uint64_t u = 64u * from; u < 64u * to && u < d.units; ++u) {
+        if (!held.unitHeld[u]) d.SetFree(u);
+      }
+      ASSERT_TRUE(alloc_test::Rebuild(d));
+      a.pos = OrvAllocPosS{64u * from, from / d.w, from / d.w / (32u * d.w)};
+    }
+    const uint64_t runUnits = 64u * (Below(rng, 2) == 0 ? 1 + Below(rng, 4) : d.w * (1 + Below(rng, 3)));
     for (uint64_t k = 0; k < calls && !HasFailure(); ++k) {
       const std::vector<OrvExtentS> outBefore = out;
-      CheckedAllocate(a, d, c.unit, action == 10 ? 1 : RandomRequestUnits(d, rng), out);
+      const uint64_t units = action == 10 ? 1 : action == 11 ? runUnits : RandomRequestUnits(d, rng);
+      CheckedAllocate(a, d, c.unit, units, out);
       held.Mark(AddedExtents(outBefore, out), c.unit, true);
       if (out.size() > 64) {
         keep(out);
@@ -350,6 +365,9 @@ INSTANTIATE_TEST_SUITE_P(
         ModelCase{1, 64u * 300u + 9u, uint64_t{1} << 25, 19, 300},
         ModelCase{2, 64u * 300u + 9u, (uint64_t{1} << 26) - 1, 20, 300},
         // Levels 1 and 2 filled to their last word, as a device of whole level-2 words has them.
-        ModelCase{1, 64u * 64u * 32u, 4096, 22, 600}, ModelCase{2, 64u * 64u * 64u * 2u, 4096, 23, 300}));
+        ModelCase{1, 64u * 64u * 32u, 4096, 22, 600}, ModelCase{2, 64u * 64u * 64u * 2u, 4096, 23, 300},
+        // Slots of eight words and entries of eight level-1 words, as large devices use them.
+        ModelCase{8, 64u * 8u * 32u * 40u + 64u * 3u, 4096, 24, 400},
+        ModelCase{4, 64u * 4u * 32u * 9u, 8192, 25, 400}));
 
 }  // namespace
