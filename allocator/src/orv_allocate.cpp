@@ -25,10 +25,10 @@ uint64_t AllocateFromLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vecto
   }
   if (__builtin_expect(req.allocLen != req.allocUnit, 0)) {
     // A multiple of 64 units (for a power-of-two unit) may be whole level-0 words.
-    if ((req.allocLen & ((req.allocUnit << 6) - 1)) == 0) {
-      return orv_alloc::SearchWholeWords(alloc, req, l0, l1, l2, out);
+    if ((req.allocLen & ((req.allocUnit << 6) - 1)) != 0) {
+      return orv_alloc::SearchLevelTwo(alloc, req, l0, l1, l2, out);
     }
-    return orv_alloc::SearchLevelTwo(alloc, req, l0, l1, l2, out);
+    return orv_alloc::SearchWholeWords(alloc, req, l0, l1, l2, out);
   }
   return orv_alloc::SearchOneUnit(alloc, out, req.allocUnit, l0, l1, l2);
 }
