@@ -125,7 +125,8 @@ __attribute__((noinline, cold)) inline void RecomputeEntryOfRun(const OrvAllocat
 }
 
 // Takes a request of a whole number of level-0 words (allocLen at most kLargestWordTake and a
-// multiple of unit << 6, which the caller makes sure of; unit and W powers of two) at the cursor
+// multiple of unit << 6, unit and W powers of two; the caller makes sure of the multiple and that
+// l0Pos is a word's first unit, which on a fragmented device it rarely is) at the cursor
 // when the descent would take them all as one run from where it begins (FindRunStart): words
 // wholly free, starting at a word's first unit, in slots of one level-1 word, the first slot not
 // 00 and every later one 11. The descent then takes them in ascending order as one range,
@@ -139,11 +140,6 @@ inline __attribute__((always_inline)) bool TakeWordsAtCursor(OrvAllocator& alloc
                                                              std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
   constexpr unsigned kFieldBits = kSlotEncoding.fieldBits;
   constexpr unsigned kFieldsPerWord = kSlotEncoding.fieldsPerWord;
-  // A kept l0Pos inside a level-0 word (and an unset one) is left to the full search at once: on a
-  // fragmented device most calls stop there.
-  if (alloc.pos.l0Pos % kUnitsPerWord != 0) {
-    return false;
-  }
   uint64_t* const l0Data = l0.data();
   uint64_t* const l1Data = l1.data();
   uint64_t* const l2Data = l2.data();

@@ -44,7 +44,8 @@ uint64_t SearchLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint
 uint64_t SearchOneUnit(OrvAllocator& alloc, std::vector<OrvExtentS>& out, uint64_t unit, std::vector<uint64_t>& l0,
                        std::vector<uint64_t>& l1, std::vector<uint64_t>& l2);
 
-// SearchLevelTwo for a call that may want a whole number of level-0 words: the run at the cursor
+// SearchLevelTwo for a call whose allocLen is a multiple of allocUnit << 6, made with l0Pos at a
+// level-0 word's first unit (the caller makes sure of both): the run of whole words at the cursor
 // when TakeWordsAtCursor (cursor_word_take.h) can take it, else SearchLevelTwo itself. Results,
 // refusals and everything the call leaves are SearchLevelTwo's; the arguments are SearchLevelTwo's,
 // so handing the call on costs a jump.

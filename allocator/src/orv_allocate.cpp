@@ -16,16 +16,17 @@ const bool gProcessorAccepted = orv::platform::ProcessorCheck().accepted;
 // OrvAllocL2's work, which OrvAllocate calls directly (its request checks are among those of
 // SearchLevelTwo). A call for one unit goes to SearchOneUnit, which takes the unit at the cursor
 // when it can and hands the call to SearchLevelTwo otherwise; a call for what may be whole
-// level-0 words goes to SearchWholeWords, which does the same for a run of wholly free words;
-// any other call goes to SearchLevelTwo.
+// level-0 words, with the cursor at a word's first unit, goes to SearchWholeWords, which does
+// the same for a run of wholly free words; any other call goes to SearchLevelTwo.
 uint64_t AllocateFromLevelTwo(OrvAllocator& alloc, OrvAllocInfoS req, std::vector<uint64_t>& l0,
                               std::vector<uint64_t>& l1, std::vector<uint64_t>& l2, std::vector<OrvExtentS>& out) {
   if (!gProcessorAccepted) {
     return 0;
   }
   if (__builtin_expect(req.allocLen != req.allocUnit, 0)) {
-    // A multiple of 64 units (for a power-of-two unit) may be whole level-0 words.
-    if ((req.allocLen & ((req.allocUnit << 6) - 1)) != 0) {
+    // A multiple of 64 units (for a power-of-two unit) may be whole level-0 words, taken at the
+    // cursor when it stands at a word's first unit (on a fragmented device it rarely does).
+    if ((req.allocLen & ((req.allocUnit << 6) - 1)) != 0 || alloc.pos.l0Pos % 64 != 0) {
       return orv_alloc::SearchLevelTwo(alloc, req, l0, l1, l2, out);
     }
     return orv_alloc::SearchWholeWords(alloc, req, l0, l1, l2, out);
