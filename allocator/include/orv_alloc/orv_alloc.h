@@ -84,7 +84,9 @@ class __attribute__((visibility("default"))) OrvAllocator {
   // level 0 whose byte size does not fit in 64 bits; a non-zero level-1 slot with no level-0 word
   // or a set level-2 bit with no level-1 word; an unsupported processor.
   // Cost: a word at a time at every level, skipping zero words; a one-unit call on a device in
-  // step touches one word per level. Memory: only the growth of `out`.
+  // step touches one word per level, and so does a call for whole level-0 words (a multiple of
+  // 64 units) that wholly free words from a cursor at a word's first unit serve, besides the
+  // words it takes. Memory: only the growth of `out`.
   // Exceptions: std::bad_alloc when `out` cannot grow; the units already appended stay cleared,
   // the unit that failed stays free, and the levels and counters still match level 0.
   uint64_t OrvAllocate(OrvAllocInfoS req, std::vector<uint64_t>& l0, std::vector<uint64_t>& l1,
