@@ -188,19 +188,23 @@ inline __attribute__((always_inline)) bool TakeWordsAtCursor(OrvAllocator& alloc
   }
   // Whether the first and the last slot keep free units: in their words before and after the
   // run. Each becomes 01 if so, else 00 (one slot: 01 if it keeps any); those between become 00.
+  // With W = 1 a slot is one word, so the run holds its first and last slots whole: both become
+  // 00, and the loops, empty then, are not even set up.
   uint64_t keepsFirst = 0;
-  for (uint64_t k = run.slot << slotShift; k < first; ++k) {
-    if (l0Data[k] != 0) {
-      keepsFirst = 1;
-      break;
-    }
-  }
   uint64_t keepsLast = 0;
-  const uint64_t lastEnd = (lastSlot + 1) << slotShift;
-  for (uint64_t k = end, slotEnd = lastEnd < n0 ? lastEnd : n0; k < slotEnd; ++k) {
-    if (l0Data[k] != 0) {
-      keepsLast = 1;
-      break;
+  if (slotShift != 0) {
+    const uint64_t lastEnd = (lastSlot + 1) << slotShift;
+    for (uint64_t k = run.slot << slotShift; k < first; ++k) {
+      if (l0Data[k] != 0) {
+        keepsFirst = 1;
+        break;
+      }
+    }
+    for (uint64_t k = end, slotEnd = lastEnd < n0 ? lastEnd : n0; k < slotEnd; ++k) {
+      if (l0Data[k] != 0) {
+        keepsLast = 1;
+        break;
+      }
     }
   }
   const uint64_t newWord = (run.m & ~span) | keepsFirst << firstShift | keepsLast << lastShift;
